@@ -1,0 +1,45 @@
+# Front door. `make test` and `make run` work on a fresh Debian machine.
+BUILD      ?= build
+BUILD_ASAN ?= build-asan
+JOBS       ?= $(shell nproc)
+CMAKE_GEN  := -G Ninja
+
+.PHONY: all deps build build-asan test test-unit test-asan run bench format clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+$(BUILD_ASAN)/build.ninja: | deps
+	cmake -S . -B $(BUILD_ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DKVT_SANITIZE=ON -DKVT_WITH_QT=OFF
+
+build-asan: deps $(BUILD_ASAN)/build.ninja
+	cmake --build $(BUILD_ASAN) -j $(JOBS)
+
+# Every test of the normal build, then the unit tests again under ASan+UBSan.
+test: build build-asan
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS) -L unit
+
+test-unit: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
+
+run: build
+	scripts/run-demo $(BUILD)
+
+bench: build
+	bench/run $(BUILD)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN)

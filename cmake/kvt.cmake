@@ -1,0 +1,32 @@
+# Helpers shared by the folders' CMakeLists.
+
+# kvt_core_library(name SOURCES ... [LIBS ...]): a static part of the core.
+function(kvt_core_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    if(ARG_LIBS)
+        target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+    endif()
+    target_link_libraries(kvt_core INTERFACE ${name})
+endfunction()
+
+# kvt_test(name LABEL unit|e2e|gui SOURCES ... [LIBS ...] [TIMEOUT s]):
+# a GoogleTest executable whose cases CTest runs one by one.
+function(kvt_test name)
+    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    if(NOT ARG_LABEL)
+        set(ARG_LABEL unit)
+    endif()
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    gtest_discover_tests(${name}
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
+        DISCOVERY_TIMEOUT 60)
+endfunction()

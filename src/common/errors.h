@@ -1,0 +1,21 @@
+#pragma once
+// The program's error class: every failure the program raises on purpose is a
+// kvt::Error, so that the handlers that catch "errors of the program's error
+// class" catch exactly these.
+#include <stdexcept>
+#include <string>
+
+namespace kvt {
+
+class Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Raised by str2int for a text that is not a 32-bit whole number.
+class ConversionError : public Error {
+public:
+    using Error::Error;
+};
+
+}  // namespace kvt

@@ -1,0 +1,39 @@
+#pragma once
+// Windowing seam: what the core asks of the window system. The Qt front end,
+// the headless front end and the tests each install their own implementation;
+// the core never includes a toolkit header.
+#include <cstdint>
+#include <string>
+
+namespace kvt {
+
+enum class MessageIcon { None, Information, Error };
+
+// An opaque window identity, 0 for none.
+using WindowHandle = std::uintptr_t;
+
+class Windowing {
+public:
+    virtual ~Windowing() = default;
+
+    // A modal message box with one OK button; returns when it is answered.
+    virtual void messageBox(const std::string& text, const std::string& title = "Vello KVT",
+                            MessageIcon icon = MessageIcon::None) = 0;
+    virtual WindowHandle foregroundWindow() = 0;
+    virtual void setForegroundWindow(WindowHandle window) = 0;
+    // The hourglass cursor while a long operation runs.
+    virtual void setHourglass(bool on) = 0;
+    // Lets the window system handle waiting messages (repaint, clicks).
+    virtual void processMessages() = 0;
+    // Opens a document with the desktop's viewer for its type ("open" verb).
+    virtual void openDocument(const std::string& path) = 0;
+};
+
+// The implementation in force; by default messages go to standard error and
+// the other operations do nothing.
+Windowing& windowing();
+// Installs another implementation (nullptr restores the default); the caller
+// keeps ownership and keeps it alive while installed.
+void setWindowing(Windowing* implementation);
+
+}  // namespace kvt
