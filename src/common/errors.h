@@ -8,13 +8,13 @@
 namespace kvt {
 
 class Error : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // Raised by str2int for a text that is not a 32-bit whole number.
 class ConversionError : public Error {
-public:
+  public:
     using Error::Error;
 };
 

@@ -17,7 +17,9 @@ std::string erroreConversione;
 constexpr std::string_view kDigits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 
-bool isBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool isBlankOrControl(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 }  // namespace
 
@@ -48,8 +50,8 @@ std::int32_t string2int(std::string_view text, std::int32_t radix) {
             erroreConversione = description + ": carattere non consentito";
             return 0;
         }
-        accumulator = accumulator * static_cast<std::uint32_t>(radix) +
-                      static_cast<std::uint32_t>(value);
+        accumulator =
+            accumulator * static_cast<std::uint32_t>(radix) + static_cast<std::uint32_t>(value);
     }
     return static_cast<std::int32_t>(accumulator * sign);
 }

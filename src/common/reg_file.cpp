@@ -44,9 +44,8 @@ struct RootAlias {
     std::string_view longName;
 };
 constexpr RootAlias kRoots[] = {
-    {"HKCU", "HKEY_CURRENT_USER"},     {"HKLM", "HKEY_LOCAL_MACHINE"},
-    {"HKCR", "HKEY_CLASSES_ROOT"},     {"HKU", "HKEY_USERS"},
-    {"HKCC", "HKEY_CURRENT_CONFIG"},
+    {"HKCU", "HKEY_CURRENT_USER"}, {"HKLM", "HKEY_LOCAL_MACHINE"},  {"HKCR", "HKEY_CLASSES_ROOT"},
+    {"HKU", "HKEY_USERS"},         {"HKCC", "HKEY_CURRENT_CONFIG"},
 };
 
 // A UTF-16LE export (regedit's own) or a single-byte one, as UTF-8.
@@ -141,9 +140,8 @@ bool parseHexBytes(std::string_view list, std::vector<std::uint8_t>& bytes) {
     std::size_t pos = 0;
     while (pos <= list.size()) {
         const std::size_t comma = list.find(',', pos);
-        const std::string_view item =
-            trim(list.substr(pos, comma == std::string_view::npos ? std::string_view::npos
-                                                                    : comma - pos));
+        const std::string_view item = trim(list.substr(
+            pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
         if (item.empty() || item.size() > 2) {
             return false;
         }
@@ -213,10 +211,11 @@ bool parseValue(std::string_view data, bool wide, Value& value) {
             if (!std::isxdigit(static_cast<unsigned char>(c))) {
                 return false;
             }
-            number = number * 16 + static_cast<std::uint32_t>(
-                                       std::isdigit(static_cast<unsigned char>(c))
-                                           ? c - '0'
-                                           : (std::tolower(static_cast<unsigned char>(c)) - 'a' + 10));
+            number =
+                number * 16 + static_cast<std::uint32_t>(
+                                  std::isdigit(static_cast<unsigned char>(c))
+                                      ? c - '0'
+                                      : (std::tolower(static_cast<unsigned char>(c)) - 'a' + 10));
         }
         value = Value::dword(number);
         return true;
@@ -555,8 +554,9 @@ bool RegFile::remove(std::string_view fullKeyName, std::string_view valueName) {
         if (!equalNoCase(key.name, canonical)) {
             continue;
         }
-        const auto it = std::find_if(key.entries.begin(), key.entries.end(),
-                                     [&](const Entry& e) { return equalNoCase(e.name, valueName); });
+        const auto it = std::find_if(key.entries.begin(), key.entries.end(), [&](const Entry& e) {
+            return equalNoCase(e.name, valueName);
+        });
         if (it == key.entries.end()) {
             return false;
         }

@@ -12,7 +12,7 @@
 namespace kvt::registry {
 
 class RegFile {
-public:
+  public:
     struct Entry {
         std::string name;  // empty for the key's default value ("@")
         Value value;
@@ -39,7 +39,7 @@ public:
     bool remove(std::string_view fullKeyName, std::string_view valueName);
     const std::vector<Key>& keys() const { return keys_; }
 
-private:
+  private:
     Key& keyFor(std::string_view fullName);
     void removeKeyTree(std::string_view fullName);
 

@@ -6,7 +6,7 @@ namespace kvt {
 namespace {
 
 class StandardErrorWindowing final : public Windowing {
-public:
+  public:
     void messageBox(const std::string& text, const std::string& title, MessageIcon) override {
         std::fprintf(stderr, "[%s] %s\n", title.c_str(), text.c_str());
         std::fflush(stderr);
@@ -23,7 +23,9 @@ Windowing* current = &defaultWindowing;
 
 }  // namespace
 
-Windowing& windowing() { return *current; }
+Windowing& windowing() {
+    return *current;
+}
 
 void setWindowing(Windowing* implementation) {
     current = implementation ? implementation : &defaultWindowing;

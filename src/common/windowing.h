@@ -13,7 +13,7 @@ enum class MessageIcon { None, Information, Error };
 using WindowHandle = std::uintptr_t;
 
 class Windowing {
-public:
+  public:
     virtual ~Windowing() = default;
 
     // A modal message box with one OK button; returns when it is answered.

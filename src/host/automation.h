@@ -23,7 +23,7 @@ struct Date {
 // An automation value: empty, null, text, integer, floating, date, boolean, or
 // the marker of an omitted argument.
 class Variant {
-public:
+  public:
     enum class Kind { Empty, Null, Text, Integer, Floating, Date, Boolean, Missing };
 
     Variant() = default;
@@ -52,7 +52,7 @@ public:
     const Date& asDate() const { return std::get<Date>(value_); }
     bool asBoolean() const { return std::get<bool>(value_); }
 
-private:
+  private:
     using Payload = std::variant<std::monostate, std::string, std::int64_t, double, Date, bool>;
     Variant(Kind kind, Payload value) : kind_(kind), value_(std::move(value)) {}
 
@@ -65,7 +65,7 @@ using Arguments = std::vector<Variant>;
 // An automation object. A failed call raises kvt::Error (the program's error
 // class) with the object's own message.
 class Object {
-public:
+  public:
     virtual ~Object() = default;
     virtual Variant call(std::string_view method, const Arguments& arguments) = 0;
 };

@@ -8,7 +8,7 @@ namespace kvt {
 namespace {
 
 class RadixTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ultimoErrore(); }
 };
 
@@ -59,8 +59,8 @@ TEST_F(RadixTest, SuccessDoesNotClearAnOlderError) {
 TEST_F(RadixTest, String2hexTwoDigitsPerCodeUnit) {
     EXPECT_EQ(string2hex("12"), "3132");
     EXPECT_EQ(string2hex(""), "");
-    EXPECT_EQ(string2hex("\xC3\xBF"), "FF");  // U+00FF
-    EXPECT_EQ(string2hex("\xC4\x80"), "0");   // U+0100: only the low digit
+    EXPECT_EQ(string2hex("\xC3\xBF"), "FF");     // U+00FF
+    EXPECT_EQ(string2hex("\xC4\x80"), "0");      // U+0100: only the low digit
     EXPECT_EQ(string2hex("\xE2\x82\xAC"), "C");  // U+20AC
 }
 

@@ -48,15 +48,17 @@ TEST(RegFileTest, ReadsEveryValueTypeAndSkipsMalformedLines) {
 }
 
 TEST(RegFileTest, Regedit4HeaderTakesExpandableTextAsSingleBytes) {
-    const RegFile file = RegFile::parse(
-        "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"E\"=hex(2):25,41,e0,00\n");
+    const RegFile file =
+        RegFile::parse("REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"E\"=hex(2):25,41,e0,00\n");
     EXPECT_EQ(file.find("HKEY_CURRENT_USER\\K", "E")->text, "%A\xC3\xA0");
 }
 
 TEST(RegFileTest, ReadsAUtf16ExportWithByteOrderMark) {
-    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKCU\\K]\r\n\"n\"=\"v\xC3\xA0\"\r\n";
+    const std::string text =
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKCU\\K]\r\n\"n\"=\"v\xC3\xA0\"\r\n";
     std::string wide = "\xFF\xFE";
-    for (const char16_t c : std::u16string(u"Windows Registry Editor Version 5.00\r\n\r\n[HKCU\\K]\r\n\"n\"=\"v\u00E0\"\r\n")) {
+    for (const char16_t c : std::u16string(
+             u"Windows Registry Editor Version 5.00\r\n\r\n[HKCU\\K]\r\n\"n\"=\"v\u00E0\"\r\n")) {
         wide += static_cast<char>(c & 0xFF);
         wide += static_cast<char>(c >> 8);
     }
@@ -82,10 +84,11 @@ TEST(RegFileTest, KeyDeletionAndValueDeletion) {
 }
 
 class RegistryStoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         path_ = std::filesystem::temp_directory_path() /
-                ("kvt_registry_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".reg");
+                ("kvt_registry_test_" +
+                 std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".reg");
         std::ofstream(path_, std::ios::binary) << kExport;
         ::setenv("KVT_REGISTRY", path_.c_str(), 1);
     }
