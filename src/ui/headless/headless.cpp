@@ -65,6 +65,12 @@ std::string primaRiga(const std::string& file) {
 
 std::string password(const RigaDiComando& riga) {
     if (riga.filePassword) {
+        if (leggibileDaAltri(*riga.filePassword)) {
+            std::fprintf(stderr,
+                         "%s: attenzione: il file della password %s è leggibile da altri utenti "
+                         "(chmod 600)\n",
+                         kNomeProgramma, riga.filePassword->c_str());
+        }
         return primaRiga(*riga.filePassword);
     }
     if (const char* variabile = std::getenv("KVT_PASSWORD")) {

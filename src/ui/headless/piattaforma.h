@@ -12,6 +12,9 @@ bool erroreStandardSuTerminale();
 // The terminal's width in characters; 80 when it cannot be told.
 int larghezzaTerminale();
 
+// True when users other than the owner may read the file.
+bool leggibileDaAltri(const std::string& file);
+
 // Makes the host application's automation server known to the program: on
 // POSIX the host stand-in is registered as "Vellodoc.Server".
 void registraHost();

@@ -1,4 +1,5 @@
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -29,6 +30,11 @@ int larghezzaTerminale() {
         return dimensioni.ws_col;
     }
     return 80;
+}
+
+bool leggibileDaAltri(const std::string& file) {
+    struct stat stato {};
+    return ::stat(file.c_str(), &stato) == 0 && (stato.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
 void registraHost() {
