@@ -17,8 +17,6 @@
 #include "app/frm_main.h"
 #include "app/working_files.h"
 #include "common/windowing.h"
-#include "common/workstation.h"
-#include "host/automation.h"
 #include "ui/headless/piattaforma.h"
 #include "ui/headless/riga_di_comando.h"
 
@@ -359,7 +357,6 @@ int nonPresidiato(const RigaDiComando& riga) {
 
 void preparaProcesso() {
     registraHost();
-    automation::setDecimalSeparatorSource([] { return workstation::decimalSeparator(); });
 }
 
 bool chiedeFinestre(int argc, char** argv) {

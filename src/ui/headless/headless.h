@@ -25,8 +25,7 @@ bool chiedeFinestre(int argc, char** argv);
 std::string cartellaProgramma(int argc, char** argv);
 
 // What every front end does once at start, before the first window: makes
-// the host's automation server known (on POSIX, the host stand-in) and has
-// host values take the workstation's decimal separator.
+// the host's automation server known (on POSIX, the host stand-in).
 void preparaProcesso();
 
 // Runs vd_kvt without windows (preparaProcesso included); the exit status.
