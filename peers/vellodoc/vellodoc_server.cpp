@@ -76,6 +76,8 @@ class Server final : public automation::Object {
         std::string_view name;
         Handler handler;
         bool needsSession;
+        // Calls that read the practice anyway read the fault table again.
+        bool rereadsFaults;
     };
     static const Method kMethods[];
 
@@ -118,20 +120,20 @@ class Server final : public automation::Object {
 };
 
 const Server::Method Server::kMethods[] = {
-    {"new", &Server::newServer, false},
-    {"connetti", &Server::connetti, false},
-    {"disconnetti", &Server::disconnetti, false},
-    {"Destroy", &Server::destroy, false},
-    {"Free", &Server::destroy, false},
-    {"get_error", &Server::getError, false},
-    {"select_single", &Server::selectSingle, true},
-    {"carica", &Server::carica, true},
-    {"skip", &Server::skip, true},
-    {"leggi_attributo", &Server::leggiAttributo, true},
-    {"new_object", &Server::newObject, true},
-    {"call_method_pipe", &Server::callMethodPipe, true},
-    {"destroy_object", &Server::destroyObject, true},
-    {"sql_dump_string", &Server::sqlDumpString, true},
+    {"new", &Server::newServer, false, true},
+    {"connetti", &Server::connetti, false, true},
+    {"disconnetti", &Server::disconnetti, false, false},
+    {"Destroy", &Server::destroy, false, false},
+    {"Free", &Server::destroy, false, false},
+    {"get_error", &Server::getError, false, false},
+    {"select_single", &Server::selectSingle, true, true},
+    {"carica", &Server::carica, true, true},
+    {"skip", &Server::skip, true, false},
+    {"leggi_attributo", &Server::leggiAttributo, true, false},
+    {"new_object", &Server::newObject, true, true},
+    {"call_method_pipe", &Server::callMethodPipe, true, false},
+    {"destroy_object", &Server::destroyObject, true, false},
+    {"sql_dump_string", &Server::sqlDumpString, true, true},
 };
 
 Variant Server::call(std::string_view method, const Arguments& arguments) {
@@ -159,8 +161,12 @@ Variant Server::dispatch(const Method& method, const Arguments& arguments) {
     if (method.needsSession && !connected_) {
         throw Error("Sessione non aperta: eseguire prima connetti");
     }
-    const auto fault =
-        faults_.take(method.name, faultKey(method.name, arguments), patients_.currentCode());
+    if (method.rereadsFaults) {
+        faults_.refresh();
+    }
+    const auto fault = faults_.empty() ? std::nullopt
+                                       : faults_.take(method.name, faultKey(method.name, arguments),
+                                                      patients_.currentCode());
     if (fault && fault->fallisce) {
         const std::string text = fault->risposta.value_or("");
         throw Error(text.empty() ? "Errore simulato in " + std::string(method.name) : text);
