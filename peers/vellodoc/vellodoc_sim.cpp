@@ -157,8 +157,8 @@ int main(int argc, char** argv) {
     if (out.empty()) {
         return usageError("manca il file di uscita");
     }
-    if (*patients > 1000000 || *years > 50) {
-        return usageError("al massimo 1000000 pazienti e 50 anni");
+    if (*patients < 1 || *patients > 1000000 || *years < 1 || *years > 50) {
+        return usageError("da 1 a 1000000 pazienti e da 1 a 50 anni");
     }
     options.patients = static_cast<int>(*patients);
     options.years = static_cast<int>(*years);
