@@ -16,6 +16,7 @@
 
 #include "common/errors.h"
 #include "common/files.h"
+#include "common/utf.h"
 
 namespace kvt {
 namespace detail {
@@ -259,6 +260,27 @@ XmlNode appendInto(const std::shared_ptr<XmlStorage>& storage, pugi::xml_node pa
     return XmlNodeRef::make(storage, added);
 }
 
+// The encoding named by the XML declaration at the start of the text, if any.
+std::string_view declaredEncoding(std::string_view text) {
+    if (!text.starts_with("<?xml")) {
+        return {};
+    }
+    const std::string_view declaration = text.substr(0, text.find("?>"));
+    const std::size_t name = declaration.find("encoding");
+    if (name == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t open = declaration.find_first_of("\"'", name);
+    if (open == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t close = declaration.find(declaration[open], open + 1);
+    if (close == std::string_view::npos) {
+        return {};
+    }
+    return declaration.substr(open + 1, close - open - 1);
+}
+
 struct ReasonText {
     pugi::xml_parse_status status;
     const char* text;
@@ -445,7 +467,7 @@ bool XmlDocument::parse(std::string_view text, bool detectEncoding) {
 }
 
 bool XmlDocument::load(const std::filesystem::path& path) {
-    const auto content = files::readAll(path);
+    auto content = files::readAll(path);
     if (!content) {
         std::error_code ec;
         const bool exists = std::filesystem::exists(path, ec);
@@ -456,6 +478,11 @@ bool XmlDocument::load(const std::filesystem::path& path) {
             reasonFor(exists ? pugi::status_io_error : pugi::status_file_not_found);
         storage_ = std::make_shared<XmlStorage>();
         return false;
+    }
+    // The code page of the Windows workstations, which the parser does not know.
+    const std::string_view encoding = declaredEncoding(*content);
+    if (equalsIgnoringCase(encoding, "windows-1252") || equalsIgnoringCase(encoding, "cp1252")) {
+        return parse(windows1252ToUtf8(*content), false);
     }
     return parse(*content, true);
 }

@@ -242,6 +242,13 @@ TEST(XmlDocumentTest, LoadHonoursTheFileEncodingAndSaveWritesUtf8) {
     ASSERT_TRUE(document.load(folder / "latin1.xml"));
     EXPECT_EQ(document.documentElement().text(), "citt\xC3\xA0");
     EXPECT_EQ(document.xml(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>citt\xC3\xA0</r>\n");
+
+    test::writeBytes(folder / "cp1252.xml",
+                     "<?xml version='1.0' encoding='Windows-1252'?><r>\x80 citt\xE0</r>");
+    ASSERT_TRUE(document.load(folder / "cp1252.xml"));
+    EXPECT_EQ(document.documentElement().text(), "\xE2\x82\xAC citt\xC3\xA0");
+    EXPECT_EQ(document.xml(),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\xE2\x82\xAC citt\xC3\xA0</r>\n");
 }
 
 TEST(XmlDocumentTest, SaveFailureRaises) {
