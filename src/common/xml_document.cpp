@@ -82,17 +82,6 @@ using detail::XmlStorage;
 constexpr unsigned kParseFlags = pugi::parse_full;
 constexpr long kMoreThanOneRoot = 100;
 
-class StringWriter final : public pugi::xml_writer {
-  public:
-    explicit StringWriter(std::string& out) : out_(out) {}
-    void write(const void* data, size_t size) override {
-        out_.append(static_cast<const char*>(data), size);
-    }
-
-  private:
-    std::string& out_;
-};
-
 bool isNameStart(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
 }
@@ -121,8 +110,38 @@ std::string trimXmlSpace(std::string text) {
     return first < last ? std::string(first, last) : std::string();
 }
 
+void appendCharacterReference(std::string& out, unsigned char c) {
+    out += "&#";
+    out += std::to_string(c);
+    out += ';';
+}
+
+void appendEscapedText(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                if (byte < 32 && c != '\t' && c != '\r' && c != '\n') {
+                    appendCharacterReference(out, byte);
+                } else {
+                    out += c;
+                }
+        }
+    }
+}
+
 void appendEscapedAttribute(std::string& out, std::string_view value) {
     for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
         switch (c) {
             case '&':
                 out += "&amp;";
@@ -133,17 +152,12 @@ void appendEscapedAttribute(std::string& out, std::string_view value) {
             case '"':
                 out += "&quot;";
                 break;
-            case '\t':
-                out += "&#09;";
-                break;
-            case '\r':
-                out += "&#13;";
-                break;
-            case '\n':
-                out += "&#10;";
-                break;
             default:
-                out += c;
+                if (byte < 32) {
+                    appendCharacterReference(out, byte);
+                } else {
+                    out += c;
+                }
         }
     }
 }
@@ -175,13 +189,101 @@ void appendDeclaration(std::string& out, pugi::xml_node declaration) {
     out += "?>";
 }
 
-void appendNode(std::string& out, pugi::xml_node node) {
-    if (node.type() == pugi::node_declaration) {
-        appendDeclaration(out, node);
+bool isText(pugi::xml_node node) {
+    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
+void appendNode(std::string& out, pugi::xml_node node, int depth, bool indent);
+
+void appendStartTag(std::string& out, pugi::xml_node element) {
+    out += '<';
+    out += element.name();
+    for (pugi::xml_attribute attribute : element.attributes()) {
+        out += ' ';
+        out += attribute.name();
+        out += "=\"";
+        appendEscapedAttribute(out, attribute.value());
+        out += '"';
+    }
+}
+
+void appendElement(std::string& out, pugi::xml_node element, int depth, bool indent) {
+    appendStartTag(out, element);
+    if (!element.first_child()) {
+        out += "/>";
         return;
     }
-    StringWriter writer(out);
-    node.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+    out += '>';
+    // Indentation would change text, so an element holding text is written
+    // with its children as they are.
+    const auto& children = element.children();
+    const bool holdsText = std::any_of(children.begin(), children.end(), isText);
+    if (!indent || holdsText) {
+        for (pugi::xml_node child : children) {
+            appendNode(out, child, 0, false);
+        }
+    } else {
+        for (pugi::xml_node child : children) {
+            out += '\n';
+            out.append(static_cast<std::size_t>(depth) + 1, '\t');
+            appendNode(out, child, depth + 1, true);
+        }
+        out += '\n';
+        out.append(static_cast<std::size_t>(depth), '\t');
+    }
+    out += "</";
+    out += element.name();
+    out += '>';
+}
+
+void appendCdata(std::string& out, std::string_view text) {
+    // "]]>" cannot stand inside one section: it is split over two.
+    out += "<![CDATA[";
+    for (std::size_t end; (end = text.find("]]>")) != std::string_view::npos;) {
+        out += text.substr(0, end + 2);
+        out += "]]><![CDATA[";
+        text.remove_prefix(end + 2);
+    }
+    out += text;
+    out += "]]>";
+}
+
+void appendNode(std::string& out, pugi::xml_node node, int depth, bool indent) {
+    switch (node.type()) {
+        case pugi::node_element:
+            appendElement(out, node, depth, indent);
+            break;
+        case pugi::node_pcdata:
+            appendEscapedText(out, node.value());
+            break;
+        case pugi::node_cdata:
+            appendCdata(out, node.value());
+            break;
+        case pugi::node_comment:
+            out += "<!--";
+            out += node.value();
+            out += "-->";
+            break;
+        case pugi::node_pi:
+            out += "<?";
+            out += node.name();
+            if (*node.value() != '\0') {
+                out += ' ';
+                out += node.value();
+            }
+            out += "?>";
+            break;
+        case pugi::node_declaration:
+            appendDeclaration(out, node);
+            break;
+        case pugi::node_doctype:
+            out += "<!DOCTYPE ";
+            out += node.value();
+            out += '>';
+            break;
+        default:
+            break;
+    }
 }
 
 void appendText(std::string& out, pugi::xml_node node) {
@@ -402,7 +504,7 @@ std::string XmlNode::xml() const {
         appendEscapedAttribute(out, attribute.value());
         out += '"';
     } else if (pugi::xml_node node = XmlNodeRef::node(*this)) {
-        appendNode(out, node);
+        appendNode(out, node, 0, true);
     }
     return out;
 }
@@ -498,7 +600,7 @@ std::string XmlDocument::xml() const {
         if (child == s.holder) {
             continue;
         }
-        appendNode(out, child);
+        appendNode(out, child, 0, true);
         out += '\n';
     }
     return out;

@@ -10,20 +10,29 @@
 // Text made only of white space between elements is dropped when parsing.
 //
 // Serialised form (`xml()` and `save`), fixed because files are compared byte
-// for byte: UTF-8 without byte-order mark; every top-level node (the XML
-// declaration, the document-type declaration, comments, the root element) on
-// a line of its own ending in LF ("\n"), the last one included; inside the
-// root element no indentation and no line breaks are added (text keeps its
-// own). An empty element is written "<a/>". In text "&", "<" and ">" are
-// escaped; in attribute values also '"' and TAB, CR, LF as "&#09;", "&#13;",
-// "&#10;". A skeleton
+// for byte: UTF-8 without byte-order mark, lines ending in LF ("\n"). Every
+// top-level node (the XML declaration, the document-type declaration,
+// comments, the root element) starts a line, and the text ends with a line
+// end. Inside, each child element goes on a line of its own, indented by one
+// TAB per level; an element holding only text is written on one line
+// ("<a>text</a>", the text as it is, line breaks included); an element without
+// content is written "<a/>". An element holding text and elements together is
+// written without added line breaks or TABs, so no text changes. In text "&",
+// "<" and ">" are escaped; in attribute values "&", "<" and '"'; other
+// characters below 32 as "&#N;" (in attribute values TAB, CR and LF as well).
+// A skeleton
 //   <?xml version="1.0" encoding="UTF-8" standalone="no"?><!DOCTYPE r SYSTEM "r.dtd"><r />
-// with one child <a>x</a> appended to its root is saved as
+// with <a>x</a> and an empty <b/> appended to its root is saved as
 //   <?xml version="1.0" encoding="UTF-8" standalone="no"?>\n
 //   <!DOCTYPE r SYSTEM "r.dtd">\n
-//   <r><a>x</a></r>\n
-// A declaration naming another encoding is written naming "UTF-8", since the
-// bytes written are UTF-8. A document without a declaration gets none.
+//   <r>\n
+//   \t<a>x</a>\n
+//   \t<b/>\n
+//   </r>\n
+// White space between elements is dropped when parsing, so a saved document
+// loads and saves again to the same bytes. A declaration naming another
+// encoding is written naming "UTF-8", since the bytes written are UTF-8. A
+// document without a declaration gets none.
 //
 // Handles have reference semantics, as the platform's DOM objects do: an
 // XmlNode keeps the storage of its document alive, so a node stays usable
@@ -78,7 +87,8 @@ class XmlNode {
     // with this node as context; the null node when there is none. Raises
     // kvt::Error when the expression is invalid or does not select nodes.
     XmlNode selectSingleNode(std::string_view xpath) const;
-    // The node serialised as in the document, without a line end.
+    // The node serialised as a document's root would be, without a final line
+    // end; an attribute as name="value".
     std::string xml() const;
 
   private:
