@@ -42,8 +42,16 @@ class Variant {
 
     // The standard conversion to text: empty gives the empty text, numbers and
     // dates their usual forms. A null or missing value cannot be converted and
-    // raises kvt::Error, which callers treat like a failed call.
+    // raises kvt::Error, which callers treat like a failed call. A floating
+    // value is written with up to 15 significant digits and the workstation's
+    // decimal separator; a date as dd/mm/yyyy, followed by hh:mm:ss when it has
+    // a time of day, or only the time when its day is the zero date 30/12/1899.
     std::string toText() const;
+    // The standard conversion to a 32-bit integer: empty gives 0, a text must
+    // be a decimal whole number (blanks around it allowed), a floating value is
+    // rounded to the nearest (ties to even), a boolean gives -1 or 0. Anything
+    // else, or a value beyond 32 bits, raises kvt::Error.
+    std::int32_t toInteger() const;
 
     // The raw payloads; valid only for the matching kind.
     const std::string& asText() const { return std::get<std::string>(value_); }
@@ -61,6 +69,11 @@ class Variant {
 };
 
 using Arguments = std::vector<Variant>;
+
+// Where toText takes the decimal separator of a floating value from: the
+// workstation's setting once the program installs it, "," until then (and
+// again after installing an empty function).
+void setDecimalSeparatorSource(std::function<std::string()> source);
 
 // An automation object. A failed call raises kvt::Error (the program's error
 // class) with the object's own message.

@@ -1,0 +1,117 @@
+// File helpers on POSIX: open(2) with O_EXCL/O_NOFOLLOW for private files,
+// mkstemp + fsync + rename for atomic replacement.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/errors.h"
+#include "common/files.h"
+
+namespace kvt::files {
+namespace {
+
+bool writeAllTo(int fd, std::string_view content) {
+    while (!content.empty()) {
+        const ssize_t written = ::write(fd, content.data(), content.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        content.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+[[noreturn]] void fail(const std::filesystem::path& path, int error) {
+    throw Error("Impossibile scrivere il file " + path.string() + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+std::optional<std::string> readAll(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ::close(fd);
+            return std::nullopt;  // a folder, or a read error
+        }
+        if (got == 0) {
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return content;
+}
+
+void writeAtomically(const std::filesystem::path& requested, std::string_view content) {
+    std::filesystem::path path = requested;
+    std::error_code ec;
+    if (std::filesystem::is_symlink(path, ec)) {
+        path = std::filesystem::weakly_canonical(path, ec);
+        if (ec) {
+            fail(requested, ec.value());
+        }
+    }
+    mode_t mode = S_IRUSR | S_IWUSR;
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0) {
+        mode = existing.st_mode & 07777;
+    }
+
+    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+    std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+        fail(requested, errno);
+    }
+    const auto discard = [&](int error) {
+        ::close(fd);
+        ::unlink(pattern.c_str());
+        fail(requested, error);
+    };
+    if (::fchmod(fd, mode) != 0 || !writeAllTo(fd, content) || ::fsync(fd) != 0) {
+        discard(errno);
+    }
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(pattern.c_str());
+        fail(requested, error);
+    }
+    if (::rename(pattern.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(pattern.c_str());
+        fail(requested, error);
+    }
+}
+
+bool writeNewPrivate(const std::filesystem::path& path, std::string_view content) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        return false;
+    }
+    // The creation mask can only take bits away; make sure of the two we need.
+    const bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAllTo(fd, content);
+    if (::close(fd) != 0 || !ok) {
+        ::unlink(path.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kvt::files

@@ -1,0 +1,643 @@
+// The XML DOM facade over pugixml.
+//
+// pugixml has no detached nodes: every node lives in a document's tree. An
+// element made by createElement therefore waits in a holder element that is
+// the last child of the document node, and is moved out of it when appended.
+// The holder is never serialised, never the root element, and never a result
+// of a selection made from the tree: being the last child of the document, it
+// follows every node of the tree in document order, so when the first match
+// lies in it, the tree has none.
+#include "common/xml_document.h"
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/errors.h"
+#include "common/files.h"
+#include "common/utf.h"
+
+namespace kvt {
+namespace detail {
+
+struct XmlStorage {
+    pugi::xml_document document;
+    pugi::xml_node holder;  // created on first use
+
+    pugi::xml_node detachedHolder() {
+        if (!holder) {
+            holder = document.append_child(pugi::node_element);
+        }
+        return holder;
+    }
+    bool isDetached(pugi::xml_node node) const {
+        if (!holder) {
+            return false;
+        }
+        for (; node; node = node.parent()) {
+            if (node == holder) {
+                return true;
+            }
+        }
+        return false;
+    }
+    pugi::xml_node rootElement() const {
+        for (pugi::xml_node child : document.children()) {
+            if (child.type() == pugi::node_element && child != holder) {
+                return child;
+            }
+        }
+        return {};
+    }
+};
+
+struct XmlNodeRef {
+    static XmlNode make(const std::shared_ptr<XmlStorage>& storage, pugi::xml_node node,
+                        pugi::xml_attribute attribute = {}) {
+        XmlNode out;
+        if (node || attribute) {
+            out.storage_ = storage;
+            out.node_ = node.internal_object();
+            out.attribute_ = attribute.internal_object();
+        }
+        return out;
+    }
+    static pugi::xml_node node(const XmlNode& n) {
+        return pugi::xml_node(static_cast<pugi::xml_node_struct*>(n.node_));
+    }
+    static pugi::xml_attribute attribute(const XmlNode& n) {
+        return pugi::xml_attribute(static_cast<pugi::xml_attribute_struct*>(n.attribute_));
+    }
+    static const std::shared_ptr<XmlStorage>& storage(const XmlNode& n) { return n.storage_; }
+};
+
+}  // namespace detail
+
+namespace {
+
+using detail::XmlNodeRef;
+using detail::XmlStorage;
+
+constexpr unsigned kParseFlags = pugi::parse_full;
+constexpr long kMoreThanOneRoot = 100;
+
+bool isNameStart(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+}
+
+bool isNameChar(unsigned char c) {
+    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+void requireName(std::string_view name, const char* what) {
+    const bool valid = !name.empty() && isNameStart(static_cast<unsigned char>(name.front())) &&
+                       std::all_of(name.begin(), name.end(), [](char c) {
+                           return isNameChar(static_cast<unsigned char>(c));
+                       });
+    if (!valid) {
+        throw Error(std::string("Nome di ") + what + " non valido: \"" + std::string(name) + "\"");
+    }
+}
+
+bool isXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string trimXmlSpace(std::string text) {
+    const auto first = std::find_if_not(text.begin(), text.end(), isXmlSpace);
+    const auto last = std::find_if_not(text.rbegin(), text.rend(), isXmlSpace).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+void appendCharacterReference(std::string& out, unsigned char c) {
+    out += "&#";
+    out += std::to_string(c);
+    out += ';';
+}
+
+void appendEscapedText(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                if (byte < 32 && c != '\t' && c != '\r' && c != '\n') {
+                    appendCharacterReference(out, byte);
+                } else {
+                    out += c;
+                }
+        }
+    }
+}
+
+void appendEscapedAttribute(std::string& out, std::string_view value) {
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                if (byte < 32) {
+                    appendCharacterReference(out, byte);
+                } else {
+                    out += c;
+                }
+        }
+    }
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) {
+                   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+               };
+               return lower(x) == lower(y);
+           });
+}
+
+// The declaration as written: the bytes are UTF-8, so is the declared encoding.
+void appendDeclaration(std::string& out, pugi::xml_node declaration) {
+    out += "<?xml";
+    for (pugi::xml_attribute attribute : declaration.attributes()) {
+        std::string_view value = attribute.value();
+        if (std::strcmp(attribute.name(), "encoding") == 0 && !equalsIgnoringCase(value, "UTF-8") &&
+            !equalsIgnoringCase(value, "UTF8")) {
+            value = "UTF-8";
+        }
+        out += ' ';
+        out += attribute.name();
+        out += "=\"";
+        appendEscapedAttribute(out, value);
+        out += '"';
+    }
+    out += "?>";
+}
+
+bool isText(pugi::xml_node node) {
+    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
+void appendNode(std::string& out, pugi::xml_node node, int depth, bool indent);
+
+void appendStartTag(std::string& out, pugi::xml_node element) {
+    out += '<';
+    out += element.name();
+    for (pugi::xml_attribute attribute : element.attributes()) {
+        out += ' ';
+        out += attribute.name();
+        out += "=\"";
+        appendEscapedAttribute(out, attribute.value());
+        out += '"';
+    }
+}
+
+void appendElement(std::string& out, pugi::xml_node element, int depth, bool indent) {
+    appendStartTag(out, element);
+    if (!element.first_child()) {
+        out += "/>";
+        return;
+    }
+    out += '>';
+    // Indentation would change text, so an element holding text is written
+    // with its children as they are.
+    const auto& children = element.children();
+    const bool holdsText = std::any_of(children.begin(), children.end(), isText);
+    if (!indent || holdsText) {
+        for (pugi::xml_node child : children) {
+            appendNode(out, child, 0, false);
+        }
+    } else {
+        for (pugi::xml_node child : children) {
+            out += '\n';
+            out.append(static_cast<std::size_t>(depth) + 1, '\t');
+            appendNode(out, child, depth + 1, true);
+        }
+        out += '\n';
+        out.append(static_cast<std::size_t>(depth), '\t');
+    }
+    out += "</";
+    out += element.name();
+    out += '>';
+}
+
+void appendCdata(std::string& out, std::string_view text) {
+    // "]]>" cannot stand inside one section: it is split over two.
+    out += "<![CDATA[";
+    for (std::size_t end; (end = text.find("]]>")) != std::string_view::npos;) {
+        out += text.substr(0, end + 2);
+        out += "]]><![CDATA[";
+        text.remove_prefix(end + 2);
+    }
+    out += text;
+    out += "]]>";
+}
+
+void appendNode(std::string& out, pugi::xml_node node, int depth, bool indent) {
+    switch (node.type()) {
+        case pugi::node_element:
+            appendElement(out, node, depth, indent);
+            break;
+        case pugi::node_pcdata:
+            appendEscapedText(out, node.value());
+            break;
+        case pugi::node_cdata:
+            appendCdata(out, node.value());
+            break;
+        case pugi::node_comment:
+            out += "<!--";
+            out += node.value();
+            out += "-->";
+            break;
+        case pugi::node_pi:
+            out += "<?";
+            out += node.name();
+            if (*node.value() != '\0') {
+                out += ' ';
+                out += node.value();
+            }
+            out += "?>";
+            break;
+        case pugi::node_declaration:
+            appendDeclaration(out, node);
+            break;
+        case pugi::node_doctype:
+            out += "<!DOCTYPE ";
+            out += node.value();
+            out += '>';
+            break;
+        default:
+            break;
+    }
+}
+
+void appendText(std::string& out, pugi::xml_node node) {
+    for (pugi::xml_node child : node.children()) {
+        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
+            out += child.value();
+        } else if (child.type() == pugi::node_element) {
+            appendText(out, child);
+        }
+    }
+}
+
+pugi::xml_node requireNode(const XmlNode& node, const char* operation) {
+    pugi::xml_node n = XmlNodeRef::node(node);
+    if (!n || XmlNodeRef::attribute(node)) {
+        throw Error(std::string(operation) + ": il nodo non è un elemento");
+    }
+    return n;
+}
+
+pugi::xml_node requireElement(const XmlNode& node, const char* operation) {
+    pugi::xml_node n = requireNode(node, operation);
+    if (n.type() != pugi::node_element) {
+        throw Error(std::string(operation) + ": il nodo non è un elemento");
+    }
+    return n;
+}
+
+XmlNode select(const std::shared_ptr<XmlStorage>& storage, pugi::xml_node context,
+               std::string_view xpath) {
+    const std::string expression(xpath);
+    pugi::xpath_node found;
+    try {
+        const pugi::xpath_query query(expression.c_str());
+        if (query.return_type() != pugi::xpath_type_node_set) {
+            throw Error("L'espressione XPath non seleziona nodi: " + expression);
+        }
+        found = query.evaluate_node(context);
+    } catch (const pugi::xpath_exception& e) {
+        throw Error("Espressione XPath non valida: " + expression + " (" + e.what() + ")");
+    }
+    pugi::xml_node owner = found.attribute() ? found.parent() : found.node();
+    if (!owner || (storage->isDetached(owner) && !storage->isDetached(context))) {
+        return {};
+    }
+    return XmlNodeRef::make(storage, owner, found.attribute());
+}
+
+// Appends child under parent (the document node when inserting the root):
+// moved within one storage, copied from another.
+XmlNode appendInto(const std::shared_ptr<XmlStorage>& storage, pugi::xml_node parent,
+                   const XmlNode& child) {
+    if (child.isNull()) {
+        throw Error("appendChild: nessun nodo da aggiungere");
+    }
+    if (XmlNodeRef::attribute(child)) {
+        throw Error("appendChild: un attributo non può essere aggiunto come figlio");
+    }
+    const pugi::xml_node source = XmlNodeRef::node(child);
+    const bool intoDocument = parent.type() == pugi::node_document;
+    const pugi::xml_node before = intoDocument ? storage->holder : pugi::xml_node();
+    pugi::xml_node added;
+    if (XmlNodeRef::storage(child) == storage) {
+        added = before ? parent.insert_move_before(source, before) : parent.append_move(source);
+        if (!added) {
+            throw Error(
+                "appendChild: un nodo non può essere aggiunto in sé stesso o in un suo "
+                "discendente");
+        }
+    } else {
+        added = before ? parent.insert_copy_before(source, before) : parent.append_copy(source);
+        if (!added) {
+            throw Error("appendChild: il nodo non può essere aggiunto qui");
+        }
+    }
+    return XmlNodeRef::make(storage, added);
+}
+
+// The encoding named by the XML declaration at the start of the text, if any.
+std::string_view declaredEncoding(std::string_view text) {
+    if (!text.starts_with("<?xml")) {
+        return {};
+    }
+    const std::string_view declaration = text.substr(0, text.find("?>"));
+    const std::size_t name = declaration.find("encoding");
+    if (name == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t open = declaration.find_first_of("\"'", name);
+    if (open == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t close = declaration.find(declaration[open], open + 1);
+    if (close == std::string_view::npos) {
+        return {};
+    }
+    return declaration.substr(open + 1, close - open - 1);
+}
+
+struct ReasonText {
+    pugi::xml_parse_status status;
+    const char* text;
+};
+
+constexpr ReasonText kReasons[] = {
+    {pugi::status_file_not_found, "File non trovato"},
+    {pugi::status_io_error, "Errore di lettura del file"},
+    {pugi::status_out_of_memory, "Memoria insufficiente per il documento"},
+    {pugi::status_internal_error, "Errore interno del parser XML"},
+    {pugi::status_unrecognized_tag, "Tag non riconosciuto"},
+    {pugi::status_bad_pi, "Dichiarazione XML o istruzione di elaborazione non valida"},
+    {pugi::status_bad_comment, "Commento non valido"},
+    {pugi::status_bad_cdata, "Sezione CDATA non valida"},
+    {pugi::status_bad_doctype, "Dichiarazione del tipo di documento non valida"},
+    {pugi::status_bad_pcdata, "Testo non valido"},
+    {pugi::status_bad_start_element, "Tag di apertura non valido"},
+    {pugi::status_bad_attribute, "Attributo non valido"},
+    {pugi::status_bad_end_element, "Tag di chiusura non valido"},
+    {pugi::status_end_element_mismatch, "Il tag di chiusura non corrisponde a quello di apertura"},
+    {pugi::status_append_invalid_root, "Errore interno del parser XML"},
+    {pugi::status_no_document_element, "Elemento radice mancante"},
+};
+
+std::string reasonFor(pugi::xml_parse_status status) {
+    for (const ReasonText& r : kReasons) {
+        if (r.status == status) {
+            return r.text;
+        }
+    }
+    return "Documento XML non valido";
+}
+
+// Line and column (1-based, in bytes) of a byte offset in the text.
+void locate(std::string_view text, std::ptrdiff_t offset, XmlParseError& error) {
+    const auto end = static_cast<std::size_t>(
+        std::clamp<std::ptrdiff_t>(offset, 0, static_cast<std::ptrdiff_t>(text.size())));
+    error.filepos = static_cast<long>(end);
+    error.line = 1;
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i < end; ++i) {
+        if (text[i] == '\n') {
+            ++error.line;
+            lineStart = i + 1;
+        }
+    }
+    error.linepos = static_cast<long>(end - lineStart) + 1;
+    error.reason +=
+        " (riga " + std::to_string(error.line) + ", colonna " + std::to_string(error.linepos) + ")";
+}
+
+}  // namespace
+
+// ---- XmlNode ----
+
+XmlNode XmlNode::appendChild(const XmlNode& child) {
+    return appendInto(storage_, requireElement(*this, "appendChild"), child);
+}
+
+void XmlNode::setAttribute(std::string_view name, std::string_view value) {
+    pugi::xml_node element = requireElement(*this, "setAttribute");
+    requireName(name, "attributo");
+    const std::string key(name);
+    pugi::xml_attribute attribute = element.attribute(key.c_str());
+    if (!attribute) {
+        attribute = element.append_attribute(key.c_str());
+    }
+    attribute.set_value(std::string(value).c_str());
+}
+
+std::string XmlNode::text() const {
+    if (pugi::xml_attribute attribute = XmlNodeRef::attribute(*this)) {
+        return attribute.value();
+    }
+    const pugi::xml_node node = XmlNodeRef::node(*this);
+    if (!node) {
+        throw Error("text: nessun nodo");
+    }
+    std::string out;
+    switch (node.type()) {
+        case pugi::node_element:
+            appendText(out, node);
+            break;
+        case pugi::node_pcdata:
+        case pugi::node_cdata:
+        case pugi::node_comment:
+        case pugi::node_pi:
+            out = node.value();
+            break;
+        default:
+            break;
+    }
+    return trimXmlSpace(std::move(out));
+}
+
+void XmlNode::setText(std::string_view text) {
+    if (pugi::xml_attribute attribute = XmlNodeRef::attribute(*this)) {
+        attribute.set_value(std::string(text).c_str());
+        return;
+    }
+    pugi::xml_node element = requireElement(*this, "text");
+    while (pugi::xml_node child = element.first_child()) {
+        element.remove_child(child);
+    }
+    if (!text.empty()) {
+        element.append_child(pugi::node_pcdata).set_value(std::string(text).c_str());
+    }
+}
+
+XmlNode XmlNode::selectSingleNode(std::string_view xpath) const {
+    return select(storage_, requireNode(*this, "selectSingleNode"), xpath);
+}
+
+std::string XmlNode::xml() const {
+    std::string out;
+    if (pugi::xml_attribute attribute = XmlNodeRef::attribute(*this)) {
+        out = attribute.name();
+        out += "=\"";
+        appendEscapedAttribute(out, attribute.value());
+        out += '"';
+    } else if (pugi::xml_node node = XmlNodeRef::node(*this)) {
+        appendNode(out, node, 0, true);
+    }
+    return out;
+}
+
+// ---- XmlDocument ----
+
+XmlDocument::XmlDocument() : storage_(std::make_shared<XmlStorage>()) {}
+XmlDocument::~XmlDocument() = default;
+XmlDocument::XmlDocument(XmlDocument&&) noexcept = default;
+XmlDocument& XmlDocument::operator=(XmlDocument&&) noexcept = default;
+
+detail::XmlStorage& XmlDocument::storage() const {
+    if (!storage_) {  // moved from
+        storage_ = std::make_shared<XmlStorage>();
+    }
+    return *storage_;
+}
+
+void XmlDocument::setProperty(std::string_view name, std::string_view value) {
+    if (name != "SelectionLanguage") {
+        throw Error("Proprietà del documento XML non gestita: " + std::string(name));
+    }
+    if (value != "XPath" && value != "XSLPattern") {
+        throw Error("Linguaggio di selezione non gestito: " + std::string(value));
+    }
+    selectionLanguage_ = value;
+}
+
+std::string XmlDocument::getProperty(std::string_view name) const {
+    if (name != "SelectionLanguage") {
+        throw Error("Proprietà del documento XML non gestita: " + std::string(name));
+    }
+    return selectionLanguage_;
+}
+
+bool XmlDocument::parse(std::string_view text, bool detectEncoding) {
+    // A fresh storage: handles into the previous content keep it alive.
+    auto fresh = std::make_shared<XmlStorage>();
+    parseError_ = {};
+    const pugi::xml_parse_result result =
+        fresh->document.load_buffer(text.data(), text.size(), kParseFlags,
+                                    detectEncoding ? pugi::encoding_auto : pugi::encoding_utf8);
+    if (!result) {
+        parseError_.errorCode = static_cast<long>(result.status);
+        parseError_.reason = reasonFor(result.status);
+        locate(text, result.offset, parseError_);
+        storage_ = std::make_shared<XmlStorage>();
+        return false;
+    }
+    const auto& children = fresh->document.children();
+    const auto roots = std::count_if(children.begin(), children.end(), [](pugi::xml_node n) {
+        return n.type() == pugi::node_element;
+    });
+    if (roots > 1) {
+        parseError_.errorCode = kMoreThanOneRoot;
+        parseError_.reason = "Il documento ha più di un elemento radice";
+        storage_ = std::make_shared<XmlStorage>();
+        return false;
+    }
+    storage_ = std::move(fresh);
+    return true;
+}
+
+bool XmlDocument::load(const std::filesystem::path& path) {
+    auto content = files::readAll(path);
+    if (!content) {
+        std::error_code ec;
+        const bool exists = std::filesystem::exists(path, ec);
+        parseError_ = {};
+        parseError_.errorCode =
+            static_cast<long>(exists ? pugi::status_io_error : pugi::status_file_not_found);
+        parseError_.reason =
+            reasonFor(exists ? pugi::status_io_error : pugi::status_file_not_found);
+        storage_ = std::make_shared<XmlStorage>();
+        return false;
+    }
+    // The code page of the Windows workstations, which the parser does not know.
+    const std::string_view encoding = declaredEncoding(*content);
+    if (equalsIgnoringCase(encoding, "windows-1252") || equalsIgnoringCase(encoding, "cp1252")) {
+        return parse(windows1252ToUtf8(*content), false);
+    }
+    return parse(*content, true);
+}
+
+bool XmlDocument::loadXML(std::string_view text) {
+    return parse(text, false);
+}
+
+std::string XmlDocument::xml() const {
+    const XmlStorage& s = storage();
+    std::string out;
+    for (pugi::xml_node child : s.document.children()) {
+        if (child == s.holder) {
+            continue;
+        }
+        appendNode(out, child, 0, true);
+        out += '\n';
+    }
+    return out;
+}
+
+void XmlDocument::save(const std::filesystem::path& path) const {
+    files::writeAtomically(path, xml());
+}
+
+XmlNode XmlDocument::documentElement() const {
+    storage();
+    return XmlNodeRef::make(storage_, storage_->rootElement());
+}
+
+XmlNode XmlDocument::createElement(std::string_view name) {
+    requireName(name, "elemento");
+    const std::string key(name);
+    XmlStorage& s = storage();
+    return XmlNodeRef::make(storage_, s.detachedHolder().append_child(key.c_str()));
+}
+
+XmlNode XmlDocument::appendChild(const XmlNode& child) {
+    XmlStorage& s = storage();
+    const pugi::xml_node root = s.rootElement();
+    if (root && !(XmlNodeRef::storage(child) == storage_ && XmlNodeRef::node(child) == root)) {
+        throw Error("appendChild: il documento ha già un elemento radice");
+    }
+    if (!child.isNull() && !XmlNodeRef::attribute(child) &&
+        XmlNodeRef::node(child).type() != pugi::node_element) {
+        throw Error("appendChild: solo un elemento può essere la radice del documento");
+    }
+    return appendInto(storage_, s.document, child);
+}
+
+XmlNode XmlDocument::selectSingleNode(std::string_view xpath) const {
+    storage();
+    return select(storage_, storage_->document, xpath);
+}
+
+}  // namespace kvt
