@@ -137,6 +137,37 @@ TEST_F(RequestCheckTest, ChecksFromSeveralThreadsAgree) {
     EXPECT_EQ(wrong, 0);
 }
 
+// The sample uploads kept with the document type: the full records are
+// accepted, a changes-only record has no pseudonym, each invalid sample is
+// refused as a request.
+TEST_F(RequestCheckTest, DocumentTypeSamplesGetTheirVerdicts) {
+    const std::filesystem::path samples = KVT_TEST_DTD_SAMPLES;
+    if (!std::filesystem::is_directory(samples)) {
+        GTEST_SKIP() << "no samples in " << samples;
+    }
+    int checked = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(samples)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.path().extension() != ".xml") {
+            continue;
+        }
+        const Verdict verdict = checker.check(kvt::testing::readFile(entry.path()));
+        if (name.starts_with("invalid_")) {
+            EXPECT_THAT(verdict.requestCode,
+                        AnyOf(std::string(code::kNotValid), std::string(code::kPatientCount)))
+                << name;
+        } else if (name.starts_with("mode1")) {
+            EXPECT_TRUE(verdict.requestCode.empty()) << name << ": " << verdict.requestText;
+            EXPECT_EQ(verdict.patientCode, code::kPseudonymMissing) << name;
+        } else {
+            EXPECT_TRUE(verdict.accepted()) << name << ": " << verdict.requestText;
+            EXPECT_TRUE(isPseudonym(verdict.pseudonym)) << name;
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 10);
+}
+
 TEST(RequestCheckerTest, MissingDocumentTypeIsAnError) {
     EXPECT_THROW(RequestChecker("/nonexistent/RichiestaCaricamento.dtd"), std::runtime_error);
 }

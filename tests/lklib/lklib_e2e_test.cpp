@@ -213,9 +213,9 @@ TEST_F(LklibTest, GetOnlyTakesTheConnectionButNotTheRequest) {
 }
 
 TEST_F(LklibTest, SizeLimitsBothWays) {
-    auto collector = startCollector({"--max-request", "4096", "--fault", "oversize@3"});
+    auto collector = startCollector({"--max-request", "65536", "--fault", "oversize@3"});
     const std::string padded = replacedOnce(goodUpload(), "<vekPazienti>",
-                                            "<!--" + std::string(8000, 'x') + "--><vekPazienti>");
+                                            "<!--" + std::string(70000, 'x') + "--><vekPazienti>");
     EXPECT_EQ(send(padded).error, 24);
     // Large enough for libcurl to ask "Expect: 100-continue" first.
     const std::string large = replacedOnce(goodUpload(), "<vekPazienti>",
