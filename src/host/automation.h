@@ -71,8 +71,8 @@ class Variant {
 using Arguments = std::vector<Variant>;
 
 // Where toText takes the decimal separator of a floating value from: the
-// workstation's setting once the program installs it, "," until then (and
-// again after installing an empty function).
+// workstation's setting, unless a test installs another source (an empty
+// function restores the workstation's).
 void setDecimalSeparatorSource(std::function<std::string()> source);
 
 // An automation object. A failed call raises kvt::Error (the program's error

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "common/errors.h"
+#include "common/workstation.h"
 #include "host/automation.h"
 
 namespace kvt::automation {
@@ -15,7 +16,7 @@ std::function<std::string()>& decimalSeparatorSource() {
 
 std::string decimalSeparator() {
     const auto& source = decimalSeparatorSource();
-    return source ? source() : ",";
+    return source ? source() : workstation::decimalSeparator();
 }
 
 std::string floatingText(double value) {

@@ -1,0 +1,25 @@
+#pragma once
+// The connector's own log: one line per call with its outcome and how long it
+// took. Never the request, the answer, the token or proxy credentials.
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace kvt::lk {
+
+struct CallRecord {
+    std::string_view call;  // "LKConnect", "LKQuery", ...
+    std::string arguments;  // what may be shown of the arguments
+    int result = 0;
+    std::string details;  // HTTP status, sizes, libcurl's reason
+    std::chrono::milliseconds elapsed{0};
+};
+
+// "2024-05-01 10:22:33.123 LKQuery(KVT, 255, 90) = 0 ERR_OK: ... [HTTP 200, 12 ms]"
+std::string formatLogLine(std::chrono::system_clock::time_point when, const CallRecord& record);
+
+// Appends the line to the file, created readable by its owner only; a log
+// that cannot be written is silently left out, never a failure of the call.
+void appendLogLine(const std::string& path, const CallRecord& record);
+
+}  // namespace kvt::lk

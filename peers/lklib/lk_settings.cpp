@@ -1,0 +1,126 @@
+#include "lklib/lk_settings.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <limits>
+
+#include "common/registry.h"
+
+namespace kvt::lk {
+namespace {
+
+constexpr std::array<SettingInfo, 8> kSettings = {{
+    {"Url", SettingKind::Text, "Indirizzo del servizio (URL)", 0},
+    {"ReqTout", SettingKind::Milliseconds, "Attesa della risposta (ms)", 90000},
+    {"ConnectTout", SettingKind::Milliseconds, "Attesa della connessione (ms)", 15000},
+    {"StallTout", SettingKind::Milliseconds, "Trasferimento fermo (ms)", 30000},
+    {"CaFile", SettingKind::Path, "Certificati di fiducia (file PEM)", 0},
+    {"Token", SettingKind::Secret, "Token di accesso", 0},
+    {"Proxy", SettingKind::ProxyUrl, "Proxy (URL)", 0},
+    {"LogFilename", SettingKind::Path, "File di log del connettore", 0},
+}};
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+        return lower(x) == lower(y);
+    });
+}
+
+std::string readText(std::string_view name) {
+    const auto value =
+        registry::readValue(registry::Root::CurrentUser, kSettingsKeyPath, std::string(name));
+    if (!value) {
+        return {};
+    }
+    switch (value->type) {
+        case registry::ValueType::String:
+        case registry::ValueType::ExpandString:
+            return value->text;
+        case registry::ValueType::Dword:
+        case registry::ValueType::Qword:
+            return std::to_string(value->number);
+        default:
+            return {};
+    }
+}
+
+long readMilliseconds(std::string_view name, long fallback) {
+    return parseMilliseconds(readText(name)).value_or(fallback);
+}
+
+}  // namespace
+
+std::span<const SettingInfo> settingTable() {
+    return kSettings;
+}
+
+const SettingInfo* findSetting(std::string_view name) {
+    for (const SettingInfo& info : kSettings) {
+        if (equalNoCase(info.name, name)) {
+            return &info;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<long> parseMilliseconds(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && text.back() == ' ') {
+        text.remove_suffix(1);
+    }
+    long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value <= 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+Settings readSettings() {
+    Settings settings;
+    settings.url = readText("Url");
+    settings.caFile = readText("CaFile");
+    settings.token = readText("Token");
+    settings.proxy = readText("Proxy");
+    settings.logFilename = readText("LogFilename");
+    settings.requestTimeoutMs = readMilliseconds("ReqTout", settings.requestTimeoutMs);
+    settings.connectTimeoutMs = readMilliseconds("ConnectTout", settings.connectTimeoutMs);
+    settings.stallTimeoutMs = readMilliseconds("StallTout", settings.stallTimeoutMs);
+    return settings;
+}
+
+namespace {
+
+// Where the user information of a URL lies: [begin, end) of "user:pw@".
+std::optional<std::pair<std::size_t, std::size_t>> credentialSpan(std::string_view url) {
+    std::size_t begin = url.find("://");
+    begin = (begin == std::string_view::npos) ? 0 : begin + 3;
+    const std::size_t hostEnd = url.find_first_of("/?#", begin);
+    const std::string_view authority = url.substr(
+        begin, hostEnd == std::string_view::npos ? std::string_view::npos : hostEnd - begin);
+    const std::size_t at = authority.rfind('@');
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return std::make_pair(begin, begin + at + 1);
+}
+
+}  // namespace
+
+bool hasCredentials(std::string_view url) {
+    return credentialSpan(url).has_value();
+}
+
+std::string withoutCredentials(std::string_view url) {
+    std::string result(url);
+    if (const auto span = credentialSpan(url)) {
+        result.erase(span->first, span->second - span->first);
+    }
+    return result;
+}
+
+}  // namespace kvt::lk

@@ -1,0 +1,60 @@
+#pragma once
+// The connector's settings, kept in the registry key of the current user that
+// the program also reads ("LogFilename", "ReqTout"). One table names them for
+// the library, for lkconfig's dialog and for its command line.
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kvt::lk {
+
+// The key path below HKEY_CURRENT_USER.
+inline constexpr std::string_view kSettingsKeyPath = "SOFTWARE\\Norvix\\VEKConnector\\LK";
+
+enum class SettingKind {
+    Text,          // a plain text (the service's base URL)
+    Path,          // a file name
+    Milliseconds,  // a whole number of milliseconds, stored as a dword
+    Secret,        // never shown, logged or taken from the command line
+    ProxyUrl,      // a URL that may carry credentials (shown without them)
+};
+
+struct SettingInfo {
+    std::string_view name;
+    SettingKind kind;
+    std::string_view label;  // as lkconfig shows it
+    long defaultValue;       // Milliseconds only; 0 = none
+};
+
+std::span<const SettingInfo> settingTable();
+// The setting of that name, compared without regard to case.
+const SettingInfo* findSetting(std::string_view name);
+
+struct Settings {
+    std::string url;
+    std::string caFile;
+    std::string token;
+    std::string proxy;
+    std::string logFilename;
+    long requestTimeoutMs = 90000;
+    long connectTimeoutMs = 15000;
+    // A transfer that moves no byte for this long in the middle of sending
+    // the request or receiving the answer is given up.
+    long stallTimeoutMs = 30000;
+};
+
+// Reads every setting through the registry seam; a missing or unusable
+// number keeps its default.
+Settings readSettings();
+
+// A whole number of milliseconds from a registry text or dword value;
+// nothing for a text that is not a positive whole number.
+std::optional<long> parseMilliseconds(std::string_view text);
+
+// The URL without its user name and password ("http://user:pw@host:3128" ->
+// "http://host:3128"), for showing and logging.
+std::string withoutCredentials(std::string_view url);
+bool hasCredentials(std::string_view url);
+
+}  // namespace kvt::lk
