@@ -100,7 +100,9 @@ void FinestreQt::setForegroundWindow(WindowHandle window) {
     // Only a window of ours that still exists: the handle may be old.
     for (QWidget* finestra : QApplication::topLevelWidgets()) {
         if (reinterpret_cast<WindowHandle>(finestra) == window) {
-            if (finestra->isVisible()) {
+            // Called after every host call: only a window that lost the
+            // foreground is brought back.
+            if (finestra->isVisible() && QApplication::activeWindow() != finestra) {
                 finestra->raise();
                 finestra->activateWindow();
             }
