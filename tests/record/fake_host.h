@@ -3,6 +3,7 @@
 // attributes and dataset rows set by the test, every filter and every
 // attribute read recorded, the row count answer scriptable, and a count of
 // the dataset objects still alive.
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -26,8 +27,12 @@ class FakeHost final : public automation::Object {
 
     // Attributes of the current patient, by path.
     std::map<std::string, std::string> attributi;
-    // Rows by dataset name; "filtro_classe_patologia=X" keeps the rows whose
-    // column "classe_patologia" is X, as the host does.
+    // Rows by dataset name. "carica" keeps the rows that its filter selects:
+    // "filtro_classe_patologia=X" those whose "classe_patologia" is X;
+    // "filtro_lista_codici_accertamento_spaziati=a b" those whose
+    // "codice_accertamento" is a or b, and "variato_dopo_datatime=V" those
+    // whose "variato_il" comes after V, as the host does, keeping rows that
+    // lack the column.
     std::map<std::string, Dataset> datasets;
 
     // Every "carica" of a dataset object, as "dataset: filter".
@@ -91,18 +96,8 @@ class FakeHost final : public automation::Object {
         if (metodo == "carica") {
             filtri.push_back(oggetto.dataset + ": " + parametro);
             oggetto.righe.clear();
-            const std::string classe = "filtro_classe_patologia=";
-            std::optional<std::string> richiesta;
-            if (const auto p = parametro.find(classe); p != std::string::npos) {
-                const auto fine = parametro.find('|', p);
-                richiesta = parametro.substr(p + classe.size(), fine == std::string::npos
-                                                                    ? std::string::npos
-                                                                    : fine - p - classe.size());
-            }
             for (const Riga& riga : dati.righe) {
-                const auto c = riga.find("classe_patologia");
-                const std::string valore = c == riga.end() ? std::string() : c->second;
-                if (!richiesta || valore == *richiesta) {
+                if (passaFiltro(riga, parametro)) {
                     oggetto.righe.push_back(riga);
                 }
             }
@@ -126,6 +121,46 @@ class FakeHost final : public automation::Object {
             return Variant::text(c == riga.end() ? std::string() : c->second);
         }
         throw Error("metodo sconosciuto: " + metodo);
+    }
+
+    // The clauses the host applies to a column, as the host does; a row
+    // without that column is kept, so a test sets only the columns it needs.
+    static bool passaFiltro(const Riga& riga, const std::string& filtro) {
+        std::size_t inizio = 0;
+        while (inizio <= filtro.size()) {
+            const std::size_t fine = std::min(filtro.find('|', inizio), filtro.size());
+            const std::string clausola = filtro.substr(inizio, fine - inizio);
+            inizio = fine + 1;
+            const std::size_t uguale = clausola.find('=');
+            if (uguale == std::string::npos) {
+                continue;
+            }
+            const std::string nome = clausola.substr(0, uguale);
+            const std::string valore = clausola.substr(uguale + 1);
+            const auto colonna = [&](const char* nomeColonna) -> const std::string* {
+                const auto c = riga.find(nomeColonna);
+                return c == riga.end() ? nullptr : &c->second;
+            };
+            if (nome == "filtro_classe_patologia") {
+                const std::string* classe = colonna("classe_patologia");
+                if (valore != (classe ? *classe : std::string())) {
+                    return false;
+                }
+            } else if (nome == "filtro_lista_codici_accertamento_spaziati") {
+                if (const std::string* codice = colonna("codice_accertamento")) {
+                    if ((" " + valore + " ").find(" " + *codice + " ") == std::string::npos) {
+                        return false;
+                    }
+                }
+            } else if (nome == "variato_dopo_datatime") {
+                if (const std::string* variato = colonna("variato_il")) {
+                    if (!(*variato > valore)) {
+                        return false;
+                    }
+                }
+            }
+        }
+        return true;
     }
 
     std::map<std::string, Oggetto> oggetti_;

@@ -200,8 +200,12 @@ class VariazioniTest : public RecordTest {
             {{"nome_problema", "Allergia al polline"}, {"classe_patologia", "allergie"}},
             {{"nome_problema", "Ipertensione"}, {"codice_icd9_cm", "401"}}};
         fake->datasets["esenzione"].righe = {{{"codice_nazionale_esenzione", "031"}}};
+        // A life-style row as the host files it: not an examination, not a measurement.
         fake->datasets["prescrizione_accertamento"].righe = {
-            {{"codice_vd_prescrizione", "2832"}, {"risultato_valore_breve", "S"}}};
+            {{"codice_vd_prescrizione", "2832"},
+             {"codice_vd_tipo_prescrizione", "_VD"},
+             {"codice_accertamento", "anamnesi_fumo"},
+             {"risultato_valore_breve", "S"}}};
     }
 };
 
@@ -233,7 +237,17 @@ TEST_F(VariazioniTest, BothAllergyFiltersCarryTheWindowOnceRightAfterThePatient)
                "variato_dopo_datatime=2024-05-01 10:00:00",
                "prescrizione_accertamento: codice=3132|filtro_lista_codici_accertamento_"
                "spaziati=anamnesi_fumo attivit\xC3\xA0_fisica|filtro_solo_con_risultato|"
-               "ordinamento=ordine_data"}));
+               "ordinamento=ordine_data",
+               // The later sections under the window: examinations, drugs, measurements.
+               "prescrizione_accertamento: codice=3132|variato_dopo_datatime=2024-05-01 10:00:00",
+               "prescrizione_farmaco: codice=3132|variato_dopo_datatime=2024-05-01 10:00:00",
+               "pressione: codice=3132|variato_dopo_datatime=2024-05-01 10:00:00",
+               "prescrizione_accertamento: codice=3132|variato_dopo_datatime=2024-05-01 10:00:00|"
+               "filtro_lista_codici_accertamento_spaziati=height",
+               "prescrizione_accertamento: codice=3132|variato_dopo_datatime=2024-05-01 10:00:00|"
+               "filtro_lista_codici_accertamento_spaziati=weight",
+               "prescrizione_accertamento: codice=3132|variato_dopo_datatime=2024-05-01 10:00:00|"
+               "filtro_lista_codici_accertamento_spaziati=circonferenza_vita"}));
 }
 
 TEST_F(VariazioniTest, FullRecordFiltersHaveNoWindow) {
