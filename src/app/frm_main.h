@@ -1,0 +1,243 @@
+#pragma once
+// The main window `frmMain`: a model of its controls, the working folders and
+// settings made when it is created, the log, and the upload run in its two
+// phases (build each patient's upload file, then send it at once and file it
+// by the service's answer). Everything runs on the thread of the window; no
+// toolkit is inside: a view mirrors the controls through a WindowObserver,
+// the windowing seam shows messages and lets waiting messages through.
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/connettore.h"
+#include "app/controls.h"
+#include "common/date_time.h"
+
+namespace kvt {
+
+class Tvellopat;
+class XmlDocument;
+class XmlNode;
+class BloccoCartella;
+
+// The five paths of one patient's upload file (full paths).
+struct PercorsiPaziente {
+    std::string fileXml;       // kvt/xml/ + name: built or taken back, not yet accepted
+    std::string fileErr;       // fileXml + ".err": the record lacked mandatory data
+    std::string fileInviato;   // kvt/xml/inviati/ + name: accepted
+    std::string fileNoConn;    // kvt/xml/no_conn/ + name: waiting for a connection
+    std::string fileRisposta;  // kvt/xml/risposte/ + name: the last answer
+};
+
+// The counters of one run, zero at its start.
+struct Contatori {
+    int nInviati = 0;
+    int nGiaInviati = 0;
+    int nScartati = 0;
+    int nErroriCreazione = 0;
+    int nErroriInvio = 0;
+};
+
+// How the last run ended.
+enum class EsitoInvio {
+    NessunInvio,       // no run yet
+    Completato,        // ended after the last patient (or after failed checks) with its summary
+    Interrotto,        // an error ended it (erroreInvio() tells which); no summary
+    CartellaOccupata,  // another process holds the working folders; nothing was done
+};
+
+class TfrmMain {
+  public:
+    static constexpr const char* kVersione = "1.46";
+    // The service name given to every connection.
+    static constexpr const char* kServizio = "KVT";
+    static constexpr const char* kMessaggioCartellaOccupata =
+        "Un altro invio è già in corso su questa cartella.";
+
+    // `cartellaProgramma`: the folder that holds the program (the front ends
+    // pass --program-dir or the executable's folder). `host`: the program's
+    // current host adapter, which the login sets (setHost) before the window
+    // is shown; the window borrows it. `connettore`: the connector; by default
+    // the connector client library. Creating the window runs FormCreate, as
+    // the window system does when a window is created.
+    explicit TfrmMain(std::string cartellaProgramma, Tvellopat* host = nullptr,
+                      Connettore* connettore = nullptr);
+    ~TfrmMain();
+    TfrmMain(const TfrmMain&) = delete;
+    TfrmMain& operator=(const TfrmMain&) = delete;
+
+    // ---- The controls, in tab order where they take focus ----
+    // The observer slot comes first: every control reads it.
+  private:
+    WindowObserver* observer_ = nullptr;
+
+  public:
+    Button cmdNuovoInvio;
+    Button cmdInvio;
+    Button cmdExit;
+    ProgressBar pBar;
+    Button cmdLog;
+    Button cmdConnessione;
+    CheckBox chkDbg;
+    Button cmdConfig;
+    Button cmdInvioSingolo;
+    Label lblDescr;
+    Picture imgKvt;
+    Label lblPaz;
+    Label lblFase;
+    Label lblConteggio;
+
+    // Every control, in the order above.
+    std::vector<const Control*> controlli() const;
+    // The window title.
+    const std::string& caption() const { return caption_; }
+    // The view that mirrors the window; nullptr for none. The caller keeps it alive.
+    void setObserver(WindowObserver* observer) { observer_ = observer; }
+
+    Tvellopat* host() const { return host_; }
+    void setHost(Tvellopat* host) { host_ = host; }
+    Connettore& connettore() const { return *connettore_; }
+    // The pause after each patient (1 ms in the window; the unattended front
+    // end runs without one).
+    void setPausaTraPazienti(std::chrono::milliseconds pausa) { pausa_ = pausa; }
+
+    // ---- Settings made at creation, kept for the life of the window ----
+    // The program folder, with its trailing "/".
+    const std::string& cartellaProgramma() const { return cartellaProgramma_; }
+    const std::string& fileDtdRichiesta() const { return fileDtdRichiesta_; }
+    const std::string& fileDtdRisposta() const { return fileDtdRisposta_; }
+    const std::string& fileDtdSconosciuto() const { return fileDtdSconosciuto_; }
+    const std::string& fileLog() const { return fileLog_; }
+    const std::string& fileLogOld() const { return fileLogOld_; }
+    const std::string& fileIni() const { return fileIni_; }
+    // The answer time-out in milliseconds, never below 90000.
+    int timeOut() const { return timeOut_; }
+    // The paths of the upload file named after the fiscal code.
+    PercorsiPaziente percorsiPaziente(const std::string& codiceFiscale) const;
+
+    // ---- Start-up, checks, log ----
+    void FormCreate();
+    // The checks that open every run; true when the run may go on.
+    bool controlliIniziali();
+    // Appends one line to the log; never fails towards the caller.
+    void suLog(const std::string& messaggio);
+    void cmdLogClick();
+    // Writes "cmdExitClick" and closes the window (see chiusa()).
+    void cmdExitClick();
+    // True once the window has closed itself; the login's modal display ends.
+    bool chiusa() const { return chiusa_; }
+
+    // ---- The upload run ----
+    // "Riprendi": the run on the working folders as they are.
+    void cmdInvioClick();
+
+    // A command that changes the working folders or uses the connector runs
+    // alone: while one is in progress the window keeps processing messages,
+    // and a click that arrives then is ignored. Make one at the start of such
+    // a handler; when avviato() is false, return at once.
+    class Comando {
+      public:
+        explicit Comando(TfrmMain& finestra);
+        ~Comando();
+        Comando(const Comando&) = delete;
+        Comando& operator=(const Comando&) = delete;
+        bool avviato() const { return avviato_; }
+        // Takes the lock on "kvt" for this command, so that no other process
+        // works on the same folders. When another holds it, tells the
+        // operator (message and log line) and gives false: the command ends.
+        bool bloccaCartella();
+
+      private:
+        TfrmMain& finestra_;
+        bool avviato_;
+        std::unique_ptr<BloccoCartella> blocco_;
+    };
+    // True while a command is in progress.
+    bool occupata() const { return comandoInCorso_; }
+
+    // The run itself (what "Nuovo Invio" starts after its reset): only inside
+    // a Comando that holds the folder lock.
+    void eseguiInvio();
+
+    const Contatori& contatori() const { return contatori_; }
+    // "Procedura terminata." and the five counters, joined with CR LF.
+    std::string testoRiepilogo() const;
+    EsitoInvio ultimoEsito() const { return esito_; }
+    // The text of the error that ended the last run (EsitoInvio::Interrotto).
+    const std::string& erroreInvio() const { return erroreInvio_; }
+
+    // ---- Phase 1: building ----
+    // Builds and saves the upload file of the host's current patient at
+    // `percorso`; a record lacking mandatory data is saved as percorso + ".err".
+    void creaTracciato(const std::string& percorso);
+    static std::string creaIntestazione(const std::string& radice, const std::string& fileDtd);
+    static XmlNode creaElementoTesto(XmlDocument& documento, const std::string& nome,
+                                     const std::string& testo);
+    // The date and time of the current patient's last visit: the latest visit
+    // date with the latest time of that date; now minus 5 seconds when the
+    // host gives none.
+    DateTime dataUltimaVisita();
+    // The text of the last-visit query for a host patient identifier.
+    static std::string queryUltimaVisita(const std::string& idPaziente);
+    // The file's last-write time (local, two-second precision); nothing when
+    // it cannot be read.
+    static std::optional<DateTime> dataFile(const std::string& percorso);
+
+    // ---- Phase 2: sending ----
+    int mLKConnect(const std::string& servizio);
+    int mLKDisconnect();
+    std::string mLKQuery(const std::string& richiesta);
+    // Sends the upload file and reads the answer, saved at `fileRisposta`;
+    // true when the service accepted the file. `errore` (E) tells why not.
+    bool InviaXml(const std::string& servizio, const std::string& fileXml, std::string& errore,
+                  const std::string& fileRisposta);
+    bool leggiRisposta(std::string risposta, const std::string& fileRisposta, std::string& errore);
+    // One value of the document by XPath: the parser's reason when it did
+    // not parse, the node's text, or "empty".
+    static std::string dammi(const XmlDocument& documento, const std::string& xpath);
+
+  private:
+    void notificaCaption();
+    void ridisegna();
+    void leggiTimeOut();
+    void eseguiPazienti();
+    void elaboraPaziente(int i, int n);
+    // Rule 5 of a patient: already sent and not visited since, or build (or
+    // take back) and send.
+    void costruisciEInvia(int i, int n, const PercorsiPaziente& percorsi,
+                          const std::string& codiceFiscale);
+    void inviaPaziente(int i, int n, const PercorsiPaziente& percorsi,
+                       const std::string& codiceFiscale, const DateTime& ultimaVisita);
+    void chiudiConErrore(const std::string& testo);
+    Tvellopat& hostAttivo() const;
+
+    std::string caption_ = "Vello KVT";
+    Tvellopat* host_;
+    Connettore* connettore_;
+    std::chrono::milliseconds pausa_{1};
+
+    std::string cartellaProgramma_;
+    std::string cartellaKvt_;
+    std::string fileDtdRichiesta_;
+    std::string fileDtdRisposta_;
+    std::string fileDtdSconosciuto_;
+    std::string fileLog_;
+    std::string fileLogOld_;
+    std::string fileIni_;
+    int timeOut_ = 90000;
+
+    Contatori contatori_;
+    EsitoInvio esito_ = EsitoInvio::NessunInvio;
+    std::string erroreInvio_;
+    bool chiusa_ = false;
+    bool comandoInCorso_ = false;
+};
+
+// The fiscal code becomes a file name: true when it can be one, on every
+// platform the program runs on (no path separator, no "..", no control
+// character, none of the characters Windows forbids in file names).
+bool codiceFiscaleValidoComeNomeFile(const std::string& codiceFiscale);
+
+}  // namespace kvt

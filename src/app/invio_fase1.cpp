@@ -1,0 +1,301 @@
+// The upload run and its first phase: walk the doctor's patients, decide for
+// each from the working folders and the last-visit file what to do, build the
+// upload file when one is needed, and keep the counters and labels.
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "app/frm_main.h"
+#include "app/working_files.h"
+#include "common/clock.h"
+#include "common/errors.h"
+#include "common/general_functions.h"
+#include "common/windowing.h"
+#include "common/xml_document.h"
+#include "host/tvellopat.h"
+#include "record/tld_crea_nodo.h"
+
+namespace kvt {
+namespace {
+
+constexpr const char* kSezioneVisite = "data_visita";
+constexpr int kModalitaCompleta = 2;
+
+// The hourglass from the start of a run until its summary has been shown and
+// logged, also when an error ends the run.
+class Clessidra {
+  public:
+    Clessidra() { windowing().setHourglass(true); }
+    ~Clessidra() {
+        try {
+            windowing().setHourglass(false);
+        } catch (...) {
+        }
+    }
+    Clessidra(const Clessidra&) = delete;
+    Clessidra& operator=(const Clessidra&) = delete;
+};
+
+// An identifier between apostrophes in an SQL text: an apostrophe inside it
+// is doubled, so it stays part of the text.
+std::string letteraleSql(const std::string& testo) {
+    std::string raddoppiato;
+    for (const char c : testo) {
+        raddoppiato += c;
+        if (c == '\'') {
+            raddoppiato += '\'';
+        }
+    }
+    return traApici(raddoppiato);
+}
+
+std::string nomeFile(const std::string& percorso) {
+    return std::filesystem::path(percorso).filename().string();
+}
+
+}  // namespace
+
+void TfrmMain::cmdInvioClick() {
+    Comando comando(*this);
+    if (!comando.avviato() || !comando.bloccaCartella()) {
+        return;
+    }
+    eseguiInvio();
+}
+
+void TfrmMain::eseguiInvio() {
+    Clessidra clessidra;
+    contatori_ = {};
+    erroreInvio_.clear();
+    try {
+        eseguiPazienti();
+    } catch (const std::exception& errore) {
+        chiudiConErrore(errore.what());
+        return;
+    } catch (...) {
+        chiudiConErrore("errore sconosciuto");
+        return;
+    }
+
+    lblFase.setCaption("---");
+    lblPaz.setCaption("---");
+    const std::string riepilogo = testoRiepilogo();
+    esito_ = EsitoInvio::Completato;
+    windowing().messageBox(riepilogo);
+    const std::string riga(57, '-');
+    suLog(riga);
+    suLog(riepilogo);
+    suLog(riga);
+}
+
+void TfrmMain::chiudiConErrore(const std::string& testo) {
+    // An error that ends the run (the last-visit file cannot be written, the
+    // connector fails inside a call) reaches the operator as the program's
+    // general error message: its own text, shown and logged. The summary is
+    // not shown, since the run did not end.
+    lblFase.setCaption("---");
+    lblPaz.setCaption("---");
+    erroreInvio_ = testo;
+    esito_ = EsitoInvio::Interrotto;
+    suLog("Invio interrotto - Errore: " + testo);
+    windowing().messageBox(testo, "Vello KVT", MessageIcon::Error);
+}
+
+std::string TfrmMain::testoRiepilogo() const {
+    return "Procedura terminata.\r\nInviati: " + std::to_string(contatori_.nInviati) +
+           "\r\nGià inviati: " + std::to_string(contatori_.nGiaInviati) +
+           "\r\nScartati dal server:" + std::to_string(contatori_.nScartati) +
+           "\r\nErrore creazione:" + std::to_string(contatori_.nErroriCreazione) +
+           "\r\nErrore connessione invio:" + std::to_string(contatori_.nErroriInvio);
+}
+
+Tvellopat& TfrmMain::hostAttivo() const {
+    if (host_ == nullptr) {
+        throw Error("Nessuna sessione con il programma di cartella clinica.");
+    }
+    return *host_;
+}
+
+void TfrmMain::eseguiPazienti() {
+    if (!controlliIniziali()) {
+        return;
+    }
+    Tvellopat& host = hostAttivo();
+    const std::string medico = host.leggi_attributo("userid_utente");
+    const int n = host.carica("codice_medico =" + medico + "|tipo_di_convenzione=S", "alfabetico");
+
+    pBar.setRange(0, n);
+    lblFase.setCaption("Fase 1 di 2: creazione tracciato");
+    lblConteggio.setCaption("---");
+    suLog("START - Pazienti totali: " + std::to_string(n) + " versione " + kVersione);
+
+    for (int i = 1; i <= n; ++i) {
+        elaboraPaziente(i, n);
+    }
+}
+
+void TfrmMain::elaboraPaziente(int i, int n) {
+    Tvellopat& host = hostAttivo();
+    pBar.setPosition(i);
+    const std::string cognome = host.leggi_attributo("cognome");
+    const std::string nome = host.leggi_attributo("nome");
+    lblPaz.setCaption(std::to_string(i) + " di " + std::to_string(n) + ": " + cognome + " " + nome);
+    ridisegna();
+
+    const std::string codiceFiscale = host.leggi_attributo("codice_fiscale");
+    const PercorsiPaziente percorsi = percorsiPaziente(codiceFiscale);
+    suLog("paz:" + codiceFiscale + " " + lblPaz.caption() + " in " + percorsi.fileXml);
+
+    const std::string fase = "Fase 1: paz" + std::to_string(i);
+    if (codiceFiscale.empty()) {
+        suLog(fase + "  SCARTATO (non inviabile perchè privo di codice fiscale) " +
+              percorsi.fileXml);
+        ++contatori_.nScartati;
+    } else if (!codiceFiscaleValidoComeNomeFile(codiceFiscale)) {
+        // The code names the patient's files: one that could name a file
+        // elsewhere, or no file at all, is never used as a name.
+        suLog(fase + "  SCARTATO (codice fiscale non valido come nome di file) " + codiceFiscale);
+        ++contatori_.nScartati;
+    } else if (esisteFile(percorsi.fileInviato)) {
+        suLog(fase + " INVIATO_PREC (già inviato )  " + percorsi.fileXml);
+        ++contatori_.nGiaInviati;
+    } else if (esisteFile(percorsi.fileErr)) {
+        suLog(fase +
+              "  SCARTATO (già presente con .err. e non inviabile perchè dati obbligatori "
+              "mancanti) " +
+              percorsi.fileXml);
+        ++contatori_.nScartati;
+    } else if (esisteFile(percorsi.fileXml)) {
+        suLog(fase + "  SCARTATO (già tentato invio ma rifiutato dal server) " + percorsi.fileXml);
+        ++contatori_.nScartati;
+    } else {
+        costruisciEInvia(i, n, percorsi, codiceFiscale);
+    }
+
+    lblConteggio.setCaption("OK:" + std::to_string(contatori_.nInviati + contatori_.nGiaInviati) +
+                            ", KO:" +
+                            std::to_string(contatori_.nScartati + contatori_.nErroriCreazione +
+                                           contatori_.nErroriInvio));
+    host.skip();
+    suLog("");
+
+    ridisegna();
+    windowing().processMessages();
+    if (pausa_.count() > 0) {
+        std::this_thread::sleep_for(pausa_);
+    }
+}
+
+void TfrmMain::costruisciEInvia(int i, int n, const PercorsiPaziente& percorsi,
+                                const std::string& codiceFiscale) {
+    const std::string fase = "Fase 1: paz" + std::to_string(i);
+    const DateTime ultimaVisita = dataUltimaVisita();
+    const DataLetta inviata = testoADataOra(leggiIni(fileIni_, kSezioneVisite, codiceFiscale));
+    if (inviata.valida && !(ultimaVisita > inviata.valore)) {
+        suLog(fase + " INVIATO_PREC ( già inviato. Non visitato/modificato )");
+        ++contatori_.nGiaInviati;
+        return;
+    }
+
+    if (esisteFile(percorsi.fileNoConn)) {
+        const std::optional<DateTime> scritto = dataFile(percorsi.fileNoConn);
+        if (!scritto || ultimaVisita > *scritto) {
+            // Visited since the file was made: it no longer holds the record.
+            cancellaFile(percorsi.fileNoConn);
+            creaTracciato(percorsi.fileXml);
+        } else {
+            spostaFile(percorsi.fileNoConn, percorsi.fileXml);
+            suLog(fase + "  NOCONN (recupero xml precedente) " + percorsi.fileNoConn);
+        }
+    } else {
+        creaTracciato(percorsi.fileXml);
+    }
+
+    if (!esisteFile(percorsi.fileXml)) {
+        ++contatori_.nErroriCreazione;
+        suLog("creaTracciato: ERRORE_CREAZIONE: file non trovato");
+        return;
+    }
+    inviaPaziente(i, n, percorsi, codiceFiscale, ultimaVisita);
+}
+
+std::string TfrmMain::creaIntestazione(const std::string& radice, const std::string& fileDtd) {
+    return "<?xml version=" + traVirgolette("1.0") + " encoding=" + traVirgolette("UTF-8") +
+           " standalone=" + traVirgolette("no") + "?>" + "<!DOCTYPE " + radice + " SYSTEM " +
+           traVirgolette(fileDtd) + ">" + "<" + radice + " />";
+}
+
+XmlNode TfrmMain::creaElementoTesto(XmlDocument& documento, const std::string& nome,
+                                    const std::string& testo) {
+    XmlNode elemento = documento.createElement(nome);
+    elemento.setText(testo);
+    return elemento;
+}
+
+void TfrmMain::creaTracciato(const std::string& percorso) {
+    try {
+        XmlDocument documento;
+        documento.setAsync(false);
+        documento.setValidateOnParse(false);
+        documento.setResolveExternals(false);
+        if (!documento.loadXML(creaIntestazione("vekRichiesta", nomeFile(fileDtdRichiesta_)))) {
+            throw Error(documento.parseError().reason);
+        }
+        XmlNode radice = documento.documentElement();
+        radice.appendChild(creaElementoTesto(documento, "vekVersione", "KVT 1.1"));
+        radice.appendChild(creaElementoTesto(documento, "vekTipoOperazione", "UPLO"));
+        XmlNode pazienti = documento.createElement("vekPazienti");
+        XmlNode paziente = documento.createElement("vekPaziente");
+        const Cartella cartella = creaCartella(documento, kModalitaCompleta, hostAttivo());
+        paziente.appendChild(cartella.elemento);
+        pazienti.appendChild(paziente);
+        radice.appendChild(pazienti);
+
+        // Saving replaces the file in one step: a later run never finds half
+        // an upload file. A record lacking mandatory data goes straight to its
+        // ".err" marker, so it is never found as an upload to send.
+        if (isErrore(cartella.testoErrori)) {
+            const std::string marcatore = percorso + ".err";
+            documento.save(marcatore);
+            suLog("Fase 1: creaTracciato: ERRORE_CREAZIONE: dettagli: " + cartella.testoErrori);
+            if (chkDbg.checked()) {
+                windowing().messageBox("Errore creazione tracciato: " + marcatore + "\r\n" +
+                                       cartella.testoErrori);
+            }
+        } else {
+            documento.save(percorso);
+            suLog("Fase 1: creaTracciato: OK");
+        }
+        if (chkDbg.checked() && !cartella.testoAvvisi.empty()) {
+            suLog("Fase 1: creaTracciato: AVVISI:" + cartella.testoAvvisi);
+        }
+    } catch (const std::exception& errore) {
+        suLog(std::string("Fase 1: creaTracciato: KO - Errore:") + errore.what());
+    }
+}
+
+std::string TfrmMain::queryUltimaVisita(const std::string& idPaziente) {
+    // The time is that of the latest visit on the latest date, not the latest
+    // time of any visit: a later visit on the same day must count as a change.
+    return "SELECT (SELECT MAX (cv1.data_open) FROM cart_visite cv1 where "
+           "cv1.codice=p.codice) AS data_mia, (SELECT MAX (cv2.ora) FROM cart_visite cv2 where "
+           "cv2.codice=p.codice AND cv2.data_open=(SELECT MAX (cv3.data_open) FROM cart_visite "
+           "cv3 where cv3.codice=p.codice)) AS ora_mia FROM pazienti p WHERE p.codice=" +
+           letteraleSql(idPaziente);
+}
+
+DateTime TfrmMain::dataUltimaVisita() {
+    Tvellopat& host = hostAttivo();
+    const std::string id = host.leggi_attributo("id_paziente_vd");
+    const DataLetta visita = testoADataOra(host.sql_dump_string("todo", queryUltimaVisita(id)));
+    if (visita.valida) {
+        return visita.valore;
+    }
+    return clock::now().addSeconds(-5);
+}
+
+std::optional<DateTime> TfrmMain::dataFile(const std::string& percorso) {
+    return dataUltimaScrittura(percorso);
+}
+
+}  // namespace kvt

@@ -1,0 +1,190 @@
+// The second phase of the run: send one upload file through the connector,
+// save and read the service's answer, and file the upload by the outcome.
+#include <string>
+
+#include "app/frm_main.h"
+#include "app/working_files.h"
+#include "common/general_functions.h"
+#include "common/windowing.h"
+#include "common/xml_document.h"
+#include "connector/connector_texts.h"
+
+namespace kvt {
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+constexpr int kCostanteQuery = 255;
+
+// Closes the connection after an error inside a connector call, so that the
+// next sending does not find the connector busy; the error itself goes on.
+void disconnettiInSilenzio(Connettore& connettore) {
+    try {
+        connettore.disconnect();
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+int TfrmMain::mLKConnect(const std::string& servizio) {
+    int risultato = -1;
+    try {
+        risultato = connettore_->connect(servizio, "");
+    } catch (...) {
+        suLog("...Eccezione mLKConnect : " + std::to_string(-1));
+        throw;
+    }
+    if (risultato != 0) {
+        suLog("...Eccezione mLKConnect : " + std::to_string(risultato));
+    }
+    return risultato;
+}
+
+int TfrmMain::mLKDisconnect() {
+    int risultato = -1;
+    try {
+        risultato = connettore_->disconnect();
+    } catch (...) {
+        suLog("...Eccezione mLKDisconnect : " + std::to_string(-1));
+        throw;
+    }
+    if (risultato != 0) {
+        suLog("...Eccezione mLKDisconnect : " + std::to_string(risultato));
+    }
+    return risultato;
+}
+
+std::string TfrmMain::mLKQuery(const std::string& richiesta) {
+    std::string risposta = "ERR_mLKQuery";
+    try {
+        risposta = connettore_->query(richiesta, kCostanteQuery, timeOut_ / 1000);
+    } catch (const std::exception& errore) {
+        windowing().messageBox(std::string("Eccezione mLKQuery: ") + errore.what());
+    }
+    return risposta;
+}
+
+bool TfrmMain::InviaXml(const std::string& servizio, const std::string& fileXml,
+                        std::string& errore, const std::string& fileRisposta) {
+    const std::string richiesta = leggiFile(fileXml);
+    if (richiesta.empty()) {
+        errore = std::string(kCrLf) + "ErrXml: xml è vuoto!";
+        return false;
+    }
+
+    int connessione = -1;
+    try {
+        connessione = mLKConnect(servizio);
+    } catch (...) {
+        disconnettiInSilenzio(*connettore_);
+        throw;
+    }
+    errore = std::string(kCrLf) + "ErrConnessione: " + descriviCodice(connessione);
+    suLog("Fase 2: #1 connessione: " + std::to_string(connessione) + " = " +
+          descriviCodice(connessione));
+
+    bool accettato = false;
+    if (connessione == 0) {
+        try {
+            const std::string risposta = mLKQuery(richiesta);
+            const int invio = connettore_->getError();
+            suLog("Fase 2: #2 Invio: " + std::to_string(invio) + " = " + descriviCodice(invio));
+            errore = std::string(kCrLf) + "ErrInvio: " + descriviCodice(invio);
+            if (invio == 0) {
+                accettato = leggiRisposta(risposta, fileRisposta, errore);
+            }
+        } catch (...) {
+            disconnettiInSilenzio(*connettore_);
+            throw;
+        }
+    }
+    mLKDisconnect();
+    return accettato;
+}
+
+bool TfrmMain::leggiRisposta(std::string risposta, const std::string& fileRisposta,
+                             std::string& errore) {
+    const std::size_t dichiarazione = risposta.find("<!DOCTYPE");
+    if (dichiarazione != std::string::npos) {
+        const std::size_t fine = risposta.find('>', dichiarazione);
+        if (fine != std::string::npos) {
+            risposta.erase(dichiarazione, fine - dichiarazione + 1);
+        }
+    }
+    // Written to a temporary name and renamed into place: a later reader
+    // never finds half an answer.
+    scriviFile(fileRisposta, risposta);
+
+    XmlDocument documento;
+    documento.setAsync(false);
+    documento.load(fileRisposta);
+    documento.setProperty("SelectionLanguage", "XPath");
+
+    std::string codice = dammi(documento, "/vekRisposta/vekCodiceErrore");
+    std::string descrizione;
+    bool accettato = false;
+    if (!codice.empty()) {
+        descrizione = dammi(documento, "//vekRisposta/vekDescrizioneErrore");
+        suLog("Fase 2: #3 Risposta: KO+ - CodiceErrore: " + codice +
+              " - DescrizioneErrore: " + descrizione);
+    } else {
+        codice = dammi(documento, "/vekRisposta/vekPazienti/vekPaziente/vekCodiceErrore");
+        if (codice.empty()) {
+            suLog("Fase 2: #3 Risposta: OK");
+            accettato = true;
+        } else {
+            descrizione =
+                dammi(documento, "/vekRisposta/vekPazienti/vekPaziente/vekDescrizioneErrore");
+            suLog("Fase 2: #3 Risposta: KO - CodiceErrore: " + codice +
+                  " - DescrizioneErrore: " + descrizione);
+        }
+    }
+    errore += std::string(kCrLf) + "CodiceErr:" + codice + " DescrErr: " + descrizione;
+    return accettato;
+}
+
+std::string TfrmMain::dammi(const XmlDocument& documento, const std::string& xpath) {
+    std::string valore = "empty";
+    try {
+        if (documento.parseError().errorCode != 0) {
+            return documento.parseError().reason;
+        }
+        const XmlNode nodo = documento.selectSingleNode(xpath);
+        if (nodo) {
+            valore = nodo.text();
+        }
+    } catch (const std::exception& errore) {
+        windowing().messageBox(std::string("dammi: ") + errore.what());
+    }
+    return valore;
+}
+
+void TfrmMain::inviaPaziente(int i, int n, const PercorsiPaziente& percorsi,
+                             const std::string& codiceFiscale, const DateTime& ultimaVisita) {
+    lblFase.setCaption("Fase 2 di 2: invio tracciato");
+    suLog("Fase 2: paz" + std::to_string(i) + " in " + percorsi.fileXml);
+    ridisegna();
+
+    std::string errore;
+    if (InviaXml(kServizio, percorsi.fileXml, errore, percorsi.fileRisposta)) {
+        spostaFile(percorsi.fileXml, percorsi.fileInviato);
+        // A failure here raises and ends the run: the file is already filed
+        // as accepted, and the next run counts the patient as sent.
+        scriviIni(fileIni_, "data_visita", codiceFiscale, dataOraATesto(ultimaVisita));
+        ++contatori_.nInviati;
+        return;
+    }
+
+    suLog("Fase 2: Errore InviaXml:" + errore);
+    if (chkDbg.checked()) {
+        windowing().messageBox("Errore invio/risposta del tracciato corrente. (" +
+                               std::to_string(i) + "/" + std::to_string(n) + ")" + kCrLf + kCrLf +
+                               percorsi.fileXml + kCrLf + kCrLf + "Log:" + errore);
+    }
+    ++contatori_.nErroriInvio;
+    if (errore.find("ErrConnessione:") != std::string::npos) {
+        spostaFile(percorsi.fileXml, percorsi.fileNoConn);
+    }
+}
+
+}  // namespace kvt

@@ -1,0 +1,66 @@
+#pragma once
+// The working files below "kvt" hold patient data (names and fiscal codes in
+// the log, uploads, answers, the last-visit file). What the run needs of the
+// file system beyond the standard library sits here, one file per platform:
+// folders and files created readable by their owner only, files written
+// under a temporary name and renamed into place (the common helpers' saves
+// do that), appends that open and close the file each time, and the lock that
+// keeps two runs off one folder.
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/date_time.h"
+
+namespace kvt {
+
+// Creates the folder with its missing parents, each one it creates readable
+// by its owner only; true when the folder exists afterwards. Never raises.
+bool creaCartellaPrivata(const std::string& cartella);
+
+// Appends the bytes to the file, creating it readable by its owner only;
+// opened and closed for this one write. Raises std::system_error (with the
+// system's text) when the file cannot be opened or written.
+void accodaAFile(const std::string& file, std::string_view testo);
+
+// True when a file (not a folder) exists at the path.
+bool esisteFile(const std::string& file);
+// Removes the file if it exists; true when it is gone afterwards.
+bool cancellaFile(const std::string& file);
+// Moves the file by renaming it within its file system, replacing `a` in one
+// step; true when done.
+bool spostaFile(const std::string& da, const std::string& a);
+
+// The file's last-write time as a local date and time, at the two-second
+// precision of the date stamps the program has always compared with;
+// nothing when the file cannot be read.
+std::optional<DateTime> dataUltimaScrittura(const std::string& file);
+
+// An exclusive lock on a folder, held by one upload run at a time across
+// processes: a lock file inside the folder, locked while this object lives.
+// The lock goes with the process, also when it is killed.
+class BloccoCartella {
+  public:
+    enum class Esito {
+        Preso,
+        // Another holder (this process or another) has the lock.
+        Occupato,
+        // The lock file cannot be made (folder missing or not writable).
+        Impossibile
+    };
+    // Tries once, without waiting; `blocco` holds the lock when Preso.
+    static Esito prendi(const std::string& cartella, std::unique_ptr<BloccoCartella>& blocco);
+    ~BloccoCartella();
+    BloccoCartella(const BloccoCartella&) = delete;
+    BloccoCartella& operator=(const BloccoCartella&) = delete;
+
+  private:
+    explicit BloccoCartella(int descrittore) : descrittore_(descrittore) {}
+    int descrittore_;
+};
+
+// The name of the lock file inside the locked folder.
+inline constexpr const char* kFileBlocco = "vd_kvt.lock";
+
+}  // namespace kvt

@@ -1,0 +1,101 @@
+// Working files on POSIX: modes 0700/0600 for what the program creates,
+// O_APPEND writes for the log, flock for the folder lock.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "app/working_files.h"
+#include "common/clock.h"
+
+namespace kvt {
+namespace fs = std::filesystem;
+
+bool creaCartellaPrivata(const std::string& cartella) {
+    std::error_code errore;
+    if (fs::is_directory(cartella, errore)) {
+        return true;
+    }
+    // Parents first, each created with mode 0700 (an existing one is left as
+    // it is).
+    const fs::path percorso = fs::path(cartella).lexically_normal();
+    fs::path parziale;
+    for (const fs::path& parte : percorso) {
+        parziale /= parte;
+        if (parte.empty() || parziale == percorso.root_path()) {
+            continue;
+        }
+        if (::mkdir(parziale.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    return fs::is_directory(cartella, errore);
+}
+
+void accodaAFile(const std::string& file, std::string_view testo) {
+    const int descrittore =
+        ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    if (descrittore < 0) {
+        throw std::system_error(errno, std::generic_category());
+    }
+    std::size_t scritti = 0;
+    while (scritti < testo.size()) {
+        const ssize_t n = ::write(descrittore, testo.data() + scritti, testo.size() - scritti);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int codice = errno;
+            ::close(descrittore);
+            throw std::system_error(codice, std::generic_category());
+        }
+        scritti += static_cast<std::size_t>(n);
+    }
+    if (::close(descrittore) != 0 && errno != EINTR) {
+        throw std::system_error(errno, std::generic_category());
+    }
+}
+
+std::optional<DateTime> dataUltimaScrittura(const std::string& file) {
+    struct stat stato {};
+    if (::stat(file.c_str(), &stato) != 0) {
+        return std::nullopt;
+    }
+    DateTime data = clock::fromTimeT(stato.st_mtime);
+    // The date stamps the program compared with count seconds in steps of
+    // two; a later comparison with a visit time keeps that rounding down.
+    data.second -= data.second % 2;
+    return data;
+}
+
+BloccoCartella::Esito BloccoCartella::prendi(const std::string& cartella,
+                                             std::unique_ptr<BloccoCartella>& blocco) {
+    blocco.reset();
+    const std::string percorso = (fs::path(cartella) / kFileBlocco).string();
+    const int descrittore = ::open(percorso.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    if (descrittore < 0) {
+        return Esito::Impossibile;
+    }
+    while (::flock(descrittore, LOCK_EX | LOCK_NB) != 0) {
+        const int codice = errno;
+        if (codice == EINTR) {
+            continue;
+        }
+        ::close(descrittore);
+        return codice == EWOULDBLOCK ? Esito::Occupato : Esito::Impossibile;
+    }
+    blocco.reset(new BloccoCartella(descrittore));
+    return Esito::Preso;
+}
+
+BloccoCartella::~BloccoCartella() {
+    // Closing the descriptor releases the lock; the file stays, so that a
+    // waiting process never locks a file that is being removed.
+    ::close(descrittore_);
+}
+
+}  // namespace kvt
