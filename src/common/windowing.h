@@ -12,6 +12,13 @@ enum class MessageIcon { None, Information, Error };
 // An opaque window identity, 0 for none.
 using WindowHandle = std::uintptr_t;
 
+// A window of the core shown modally. The front end that shows it knows the
+// model behind it (it builds the view) and runs it until it is closed.
+class ModalWindow {
+  public:
+    virtual ~ModalWindow() = default;
+};
+
 class Windowing {
   public:
     virtual ~Windowing() = default;
@@ -27,6 +34,9 @@ class Windowing {
     virtual void processMessages() = 0;
     // Opens a document with the desktop's viewer for its type ("open" verb).
     virtual void openDocument(const std::string& path) = 0;
+    // Shows the window modally and returns once it has been closed. Without a
+    // window system there is nothing to show: it returns at once.
+    virtual void showModal(ModalWindow&) {}
 };
 
 // The implementation in force; by default messages go to standard error and

@@ -1,0 +1,309 @@
+#pragma once
+// The end-to-end tests' frame: the real binaries of build/bin started as
+// child processes (each bounded in time), a generated practice, a program
+// folder with the installed document types, a registry file of the test, and
+// kvt-collector on 127.0.0.1.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace kvt::e2e {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline const fs::path kBin = KVT_BIN_DIR;
+
+inline std::string leggi(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream testo;
+    testo << in.rdbuf();
+    return testo.str();
+}
+
+inline void scrivi(const fs::path& file, const std::string& testo) {
+    fs::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << testo;
+}
+
+// The lines of a text, without their CR LF or LF.
+inline std::vector<std::string> righe(const std::string& testo) {
+    std::vector<std::string> risultato;
+    std::istringstream in(testo);
+    for (std::string riga; std::getline(in, riga);) {
+        if (!riga.empty() && riga.back() == '\r') {
+            riga.pop_back();
+        }
+        risultato.push_back(riga);
+    }
+    return risultato;
+}
+
+inline int conta(const std::string& testo, const std::string& parte) {
+    int n = 0;
+    for (std::size_t at = testo.find(parte); at != std::string::npos;
+         at = testo.find(parte, at + parte.size())) {
+        ++n;
+    }
+    return n;
+}
+
+// The names of the files of a folder (not its subfolders) matching the end.
+inline std::vector<std::string> fileIn(const fs::path& cartella, const std::string& fine = "") {
+    std::vector<std::string> nomi;
+    std::error_code errore;
+    for (const auto& voce : fs::directory_iterator(cartella, errore)) {
+        const std::string nome = voce.path().filename().string();
+        if (voce.is_regular_file() && nome.size() >= fine.size() &&
+            nome.compare(nome.size() - fine.size(), fine.size(), fine) == 0) {
+            nomi.push_back(nome);
+        }
+    }
+    std::sort(nomi.begin(), nomi.end());
+    return nomi;
+}
+
+class CartellaTemporanea {
+  public:
+    CartellaTemporanea() {
+        std::string modello = (fs::temp_directory_path() / "kvt-e2e-XXXXXX").string();
+        if (!::mkdtemp(modello.data())) {
+            throw std::runtime_error("mkdtemp");
+        }
+        percorso_ = modello;
+    }
+    ~CartellaTemporanea() {
+        std::error_code ignorato;
+        fs::remove_all(percorso_, ignorato);
+    }
+    CartellaTemporanea(const CartellaTemporanea&) = delete;
+    CartellaTemporanea& operator=(const CartellaTemporanea&) = delete;
+    const fs::path& percorso() const { return percorso_; }
+
+  private:
+    fs::path percorso_;
+};
+
+// A child process with its standard output and error in files, its
+// environment that of the test with the given changes (an empty value
+// removes the variable).
+class Processo {
+  public:
+    Processo(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+             const fs::path& uscita, const fs::path& errore)
+        : uscita_(uscita), errore_(errore) {
+        std::vector<std::string> ambiente;
+        for (char** voce = environ; *voce; ++voce) {
+            const std::string testo = *voce;
+            const std::string nome = testo.substr(0, testo.find('='));
+            if (!env.count(nome)) {
+                ambiente.push_back(testo);
+            }
+        }
+        for (const auto& [nome, valore] : env) {
+            if (!valore.empty()) {
+                ambiente.push_back(nome + "=" + valore);
+            }
+        }
+        posix_spawn_file_actions_t azioni;
+        posix_spawn_file_actions_init(&azioni);
+        posix_spawn_file_actions_addopen(&azioni, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&azioni, STDOUT_FILENO, uscita.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&azioni, STDERR_FILENO, errore.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        std::vector<char*> argomenti;
+        for (const std::string& a : argv) {
+            argomenti.push_back(const_cast<char*>(a.c_str()));
+        }
+        argomenti.push_back(nullptr);
+        std::vector<char*> variabili;
+        for (const std::string& v : ambiente) {
+            variabili.push_back(const_cast<char*>(v.c_str()));
+        }
+        variabili.push_back(nullptr);
+        const int fallito =
+            posix_spawn(&pid_, argomenti[0], &azioni, nullptr, argomenti.data(), variabili.data());
+        posix_spawn_file_actions_destroy(&azioni);
+        if (fallito != 0) {
+            pid_ = -1;
+            throw std::runtime_error("impossibile avviare " + argv[0]);
+        }
+    }
+    ~Processo() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Processo(const Processo&) = delete;
+    Processo& operator=(const Processo&) = delete;
+
+    // The exit status; nothing when the process had to be killed after the
+    // limit or died of a signal.
+    std::optional<int> attendi(std::chrono::milliseconds limite = 120s) {
+        const auto scadenza = std::chrono::steady_clock::now() + limite;
+        int stato = 0;
+        while (::waitpid(pid_, &stato, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > scadenza) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &stato, 0);
+                pid_ = -1;
+                return std::nullopt;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        pid_ = -1;
+        if (WIFEXITED(stato)) {
+            return WEXITSTATUS(stato);
+        }
+        return std::nullopt;
+    }
+
+    bool vivo() const { return pid_ > 0 && ::kill(pid_, 0) == 0; }
+    void uccidi() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    std::string uscita() const { return leggi(uscita_); }
+    std::string errore() const { return leggi(errore_); }
+
+  private:
+    pid_t pid_ = -1;
+    fs::path uscita_;
+    fs::path errore_;
+};
+
+// kvt-collector on 127.0.0.1 with a free port, stopped when the object goes.
+class Collettore {
+  public:
+    Collettore(const fs::path& lavoro, const fs::path& archivio,
+               const std::vector<std::string>& guasti = {}) {
+        std::vector<std::string> argv = {(kBin / "kvt-collector").string(),
+                                         "--listen",
+                                         "127.0.0.1:0",
+                                         "--store",
+                                         archivio.string(),
+                                         "--dtd",
+                                         (kBin / "kvt" / "dtd").string()};
+        for (const std::string& guasto : guasti) {
+            argv.push_back("--fault");
+            argv.push_back(guasto);
+        }
+        const fs::path uscita = lavoro / ("collector-" + std::to_string(++avvii_) + ".out");
+        processo_ = std::make_unique<Processo>(argv, std::map<std::string, std::string>{}, uscita,
+                                               lavoro / "collector.err");
+        const auto scadenza = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < scadenza) {
+            const std::string testo = leggi(uscita);
+            if (const auto fine = testo.find('\n'); fine != std::string::npos) {
+                porta_ = std::atoi(testo.substr(0, fine).c_str());
+                break;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        if (porta_ <= 0) {
+            throw std::runtime_error("kvt-collector non ha detto la sua porta");
+        }
+    }
+    ~Collettore() { ferma(); }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(porta_); }
+    void ferma() {
+        if (processo_) {
+            processo_->uccidi();
+            processo_.reset();
+        }
+    }
+
+  private:
+    static inline int avvii_ = 0;
+    std::unique_ptr<Processo> processo_;
+    int porta_ = 0;
+};
+
+// A port of 127.0.0.1 that nothing listens on.
+int portaLibera();
+
+// The five counters of a summary written to standard output.
+struct Riepilogo {
+    int inviati = -1, giaInviati = -1, scartati = -1, erroriCreazione = -1, erroriInvio = -1;
+    bool letto() const { return inviati >= 0; }
+    int errori() const { return erroriCreazione + erroriInvio; }
+};
+Riepilogo leggiRiepilogo(const std::string& uscita);
+
+struct Esito {
+    std::optional<int> stato;
+    std::string uscita;
+    std::string errore;
+};
+
+// Every test has its own practice, program folder, registry file and
+// collector store below one temporary folder.
+class E2e : public ::testing::Test {
+  protected:
+    static constexpr const char* kUtente = "demo";
+    static constexpr const char* kPassword = "Segreta-7419";
+
+    void SetUp() override;
+
+    fs::path lavoro() const { return tmp_.percorso(); }
+    fs::path programma() const { return lavoro() / "programma"; }
+    fs::path kvt() const { return programma() / "kvt"; }
+    fs::path xml() const { return kvt() / "xml"; }
+    fs::path log() const { return kvt() / "log.txt"; }
+    fs::path archivio() const { return lavoro() / "archivio"; }
+    fs::path pratica() const { return lavoro() / "pratica.sqlite"; }
+    fs::path registro() const { return lavoro() / "registry.reg"; }
+
+    // Generates the practice (once per test) with this many patients.
+    void generaPratica(int pazienti = 24);
+    // Writes the registry file for the practice and the connector's URL.
+    void scriviRegistro(const std::string& url);
+    // Starts the collector (with these faults) and points the registry at it.
+    void avviaCollettore(const std::vector<std::string>& guasti = {});
+    // Points the registry at a loopback port nothing listens on.
+    void collettoreSpento();
+    // A password file of the test.
+    fs::path filePassword(const std::string& password);
+
+    // Starts vd_kvt with the arguments after --program-dir.
+    std::unique_ptr<Processo> avvia(const std::vector<std::string>& argomenti,
+                                    const std::string& password = kPassword);
+    // Runs vd_kvt to its end.
+    Esito esegui(const std::vector<std::string>& argomenti,
+                 const std::string& password = kPassword);
+    // vd_kvt --utente demo with these commands.
+    Esito comandi(const std::vector<std::string>& comandi);
+
+    CartellaTemporanea tmp_;
+    std::unique_ptr<Collettore> collettore_;
+    int esecuzioni_ = 0;
+};
+
+}  // namespace kvt::e2e
