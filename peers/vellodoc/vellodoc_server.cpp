@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -449,14 +451,49 @@ Variant Server::sqlDumpString(const Arguments& arguments) {
 
 }  // namespace
 
+namespace {
+
+// The file named by KVT_STANDIN_STATS at the last registration.
+std::string& statsFile() {
+    static std::string file;
+    return file;
+}
+
+void writeStatsAtExit() {
+    writeCountersFile(statsFile());
+}
+
+}  // namespace
+
 void registerServer() {
     automation::registerClass(std::string(kServerClass), [] { return std::make_shared<Server>(); });
+    if (const char* file = std::getenv(kStatsVariable); file && *file) {
+        statsFile() = file;
+        static const bool arranged = std::atexit(writeStatsAtExit) == 0;
+        (void)arranged;
+    }
 }
 
 Counters counters() {
     const SharedCounters& c = shared();
     return {c.calls.load(), c.rowsRead.load(), c.liveDatasets.load(), c.datasetsCreated.load(),
             c.datasetsDestroyed.load()};
+}
+
+bool writeCountersFile(const std::filesystem::path& file) {
+    const Counters c = counters();
+    std::FILE* out = std::fopen(file.c_str(), "w");
+    if (!out) {
+        return false;
+    }
+    const int written = std::fprintf(
+        out,
+        "{\"calls\":%llu,\"rowsRead\":%llu,\"liveDatasets\":%lld,\"datasetsCreated\":%llu,"
+        "\"datasetsDestroyed\":%llu}\n",
+        static_cast<unsigned long long>(c.calls), static_cast<unsigned long long>(c.rowsRead),
+        static_cast<long long>(c.liveDatasets), static_cast<unsigned long long>(c.datasetsCreated),
+        static_cast<unsigned long long>(c.datasetsDestroyed));
+    return (std::fclose(out) == 0) && written > 0;
 }
 
 void resetCounters() {
