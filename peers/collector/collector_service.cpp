@@ -216,7 +216,7 @@ void CollectorService::answerConnect(const httplib::Request& request, httplib::R
         return;
     }
     if (const auto fault = faults_.nextConnect()) {
-        plainAnswer(response, static_cast<int>(fault->value), "guasto di prova: " + fault->spec);
+        plainAnswer(response, static_cast<int>(fault->value), "guasto di prova: " + fault->option);
         return;
     }
     plainAnswer(response, 200, "servizio KVT disponibile");
@@ -238,7 +238,7 @@ void CollectorService::answerQuery(const httplib::Request& request, httplib::Res
     }
     const FaultKind kind = fault ? fault->kind : FaultKind::Delay;
     if (fault && kind == FaultKind::Status) {
-        plainAnswer(response, static_cast<int>(fault->value), "guasto di prova: " + fault->spec);
+        plainAnswer(response, static_cast<int>(fault->value), "guasto di prova: " + fault->option);
         return;
     }
 

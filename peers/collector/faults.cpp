@@ -40,8 +40,8 @@ std::optional<T> wholeNumber(std::string_view text) {
     return value;
 }
 
-[[noreturn]] void refuse(std::string_view spec, std::string_view reason) {
-    throw std::invalid_argument("--fault " + std::string(spec) + ": " + std::string(reason));
+[[noreturn]] void refuse(std::string_view option, std::string_view reason) {
+    throw std::invalid_argument("--fault " + std::string(option) + ": " + std::string(reason));
 }
 
 }  // namespace
@@ -58,8 +58,8 @@ bool FaultSelection::hits(std::uint64_t k) const {
     return false;
 }
 
-Fault parseFault(std::string_view spec) {
-    std::string_view rest = spec;
+Fault parseFault(std::string_view option) {
+    std::string_view rest = option;
     FaultSelection when;
     if (const std::size_t at = rest.find('@'); at != std::string_view::npos) {
         std::string_view selector = rest.substr(at + 1);
@@ -67,13 +67,13 @@ Fault parseFault(std::string_view spec) {
         if (selector.ends_with('%')) {
             const auto percent = wholeNumber<unsigned>(selector.substr(0, selector.size() - 1));
             if (!percent || *percent < 1 || *percent > 100) {
-                refuse(spec, "la quota va da 1% a 100%");
+                refuse(option, "la quota va da 1% a 100%");
             }
             when = {FaultSelection::Mode::Share, 0, *percent};
         } else {
             const auto nth = wholeNumber<std::uint64_t>(selector);
             if (!nth || *nth < 1) {
-                refuse(spec, "dopo @ va il numero della richiesta (da 1) o una quota (P%)");
+                refuse(option, "dopo @ va il numero della richiesta (da 1) o una quota (P%)");
             }
             when = {FaultSelection::Mode::Nth, *nth, 0};
         }
@@ -88,28 +88,28 @@ Fault parseFault(std::string_view spec) {
         if (info.name != name) {
             continue;
         }
-        Fault fault{info.kind, info.defaultValue, when, std::string(spec)};
+        Fault fault{info.kind, info.defaultValue, when, std::string(option)};
         if (info.value == KindInfo::Value::None) {
             if (valueText) {
-                refuse(spec, "questo guasto non prende valori");
+                refuse(option, "questo guasto non prende valori");
             }
             return fault;
         }
         if (!valueText) {
             if (info.value == KindInfo::Value::Required) {
-                refuse(spec, "manca il valore (" + std::string(info.name) + "=...)");
+                refuse(option, "manca il valore (" + std::string(info.name) + "=...)");
             }
             return fault;
         }
         const auto value = wholeNumber<long>(*valueText);
         if (!value || *value < info.minimum || *value > info.maximum) {
-            refuse(spec, "valore fuori dall'intervallo " + std::to_string(info.minimum) + ".." +
+            refuse(option, "valore fuori dall'intervallo " + std::to_string(info.minimum) + ".." +
                              std::to_string(info.maximum));
         }
         fault.value = *value;
         return fault;
     }
-    refuse(spec, "guasto sconosciuto");
+    refuse(option, "guasto sconosciuto");
 }
 
 void FaultPlan::add(Fault fault) {

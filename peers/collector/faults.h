@@ -41,7 +41,7 @@ struct Fault {
     FaultKind kind;
     long value = 0;
     FaultSelection when;
-    std::string spec;  // as given on the command line
+    std::string option;  // as given on the command line
 
     // Whether the fault watches the connection checks rather than the queries.
     bool onConnect() const { return kind == FaultKind::ConnectStatus; }
@@ -49,7 +49,7 @@ struct Fault {
 
 // "KIND[=VALUE][@WHEN]": WHEN is N (the n-th request) or P% (that share).
 // Raises std::invalid_argument with an Italian reason.
-Fault parseFault(std::string_view spec);
+Fault parseFault(std::string_view option);
 
 // The faults in command-line order; each counts the requests it watches
 // (queries, or connection checks), and the first that hits a request wins.

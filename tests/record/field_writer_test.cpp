@@ -77,6 +77,10 @@ TEST_F(FieldWriterTest, NumDropsSignAndFractionWithTheWorkstationSeparator) {
     EXPECT_EQ(campo("72.8", "NUM"), "");  // not a number on a comma workstation
     EXPECT_EQ(campo("abc", "NUM"), "");
     EXPECT_EQ(campo("12abc", "NUM"), "");
+    for (const char* nonNumero : {"nan", "INF", "-infinity", "1E400", "1.000,5", "0x1A"}) {
+        EXPECT_EQ(campo(nonNumero, "NUM"), "") << nonNumero;
+        EXPECT_EQ(campo(nonNumero, "DEC"), "") << nonNumero;
+    }
     EXPECT_TRUE(builder.testoErrori.empty());
     EXPECT_TRUE(builder.testoAvvisi.empty());
 

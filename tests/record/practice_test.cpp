@@ -80,6 +80,16 @@ std::string sha1Atteso(const std::string& codiceFiscale) {
     return hex;
 }
 
+// Collects the validator's messages into the std::string behind `data`.
+void raccogliErrore(void* data, const char* format, ...) {
+    char testo[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(testo, sizeof testo, format, args);
+    va_end(args);
+    *static_cast<std::string*>(data) += testo;
+}
+
 // The record wrapped in the upload file's envelope, checked against the
 // upload file's document type; the validator's complaints, empty when valid.
 std::string erroriDtd(XmlDocument& busta) {
@@ -97,14 +107,7 @@ std::string erroriDtd(XmlDocument& busta) {
     }
     xmlValidCtxtPtr ctxt = xmlNewValidCtxt();
     ctxt->userData = &errori;
-    ctxt->error = [](void* data, const char* format, ...) {
-        char testo[1024];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(testo, sizeof testo, format, args);
-        va_end(args);
-        *static_cast<std::string*>(data) += testo;
-    };
+    ctxt->error = raccogliErrore;
     ctxt->warning = nullptr;
     if (!xmlValidateDtd(ctxt, doc, dtd) && errori.empty()) {
         errori = "non valido";
@@ -363,7 +366,7 @@ TEST_F(StudioTest, ChangesOnlyRecordReadsTheWindowFromTheChangeDocument) {
 class StudioConGuastoTest : public StudioTest {
   protected:
     void preparaStudio(vellodoc::Database& db) override {
-        vellodoc::addFault(db, {"call_method_pipe", "esenzione.rowcount", "", "2 ", false, {}});
+        vellodoc::addFault(db, {"call_method_pipe", "esenzione.rowcount", "", "2 ", false, 1});
     }
 };
 
@@ -375,16 +378,38 @@ TEST_F(StudioConGuastoTest, ARowCountWithATrailingBlankEndsTheRecord) {
     EXPECT_EQ(record(2).testoErrori, "");
 }
 
-TEST_F(PracticeTest, EveryPatientOfAGeneratedPracticeHasItsPseudonym) {
-    vellodoc::GeneratorOptions options;
-    options.patients = 300;
-    options.years = 3;
-    options.seed = 20240615;
-    vellodoc::generatePractice(options, practice);
-    configura();
-    const int pazienti = apri(options.doctorCode, options.user, options.password);
-    ASSERT_GT(pazienti, 100);
+class GeneratedPracticeTest : public PracticeTest {
+  protected:
+    void SetUp() override {
+        PracticeTest::SetUp();
+        vellodoc::GeneratorOptions options;
+        options.patients = 300;
+        options.years = 3;
+        options.seed = 20240615;
+        vellodoc::generatePractice(options, practice);
+        configura();
+        medico = options.doctorCode;
+        pazienti = apri(options.doctorCode, options.user, options.password);
+    }
 
+    // The record of the current patient in the upload file's envelope, which
+    // must be valid against the upload file's document type.
+    Cartella inBusta(int modalita, int paziente) {
+        XmlDocument busta;
+        EXPECT_TRUE(busta.loadXML(kBusta));
+        Cartella cartella = creaCartella(busta, modalita, host);
+        EXPECT_EQ(vellodoc::counters().liveDatasets, 0);
+        busta.selectSingleNode("//vekPaziente").appendChild(cartella.elemento);
+        EXPECT_EQ(erroriDtd(busta), "") << paziente << " modalita " << modalita;
+        return cartella;
+    }
+
+    std::string medico;
+    int pazienti = 0;
+};
+
+TEST_F(GeneratedPracticeTest, EveryPatientHasItsPseudonymAndErrorsOnlyForMissingData) {
+    ASSERT_GT(pazienti, 100);
     int completi = 0;
     int incompleti = 0;
     for (int i = 0; i < pazienti; ++i) {
@@ -392,29 +417,15 @@ TEST_F(PracticeTest, EveryPatientOfAGeneratedPracticeHasItsPseudonym) {
         const bool obbligatori =
             !vuoto(host.leggi_attributo("asl_di_assistenza\\asl\\codice_asl")) &&
             !vuoto(host.leggi_attributo("sesso")) && !vuoto(host.leggi_attributo("data_nascita"));
-        for (const int modalita : {2, 0, 1}) {
-            XmlDocument busta;
-            ASSERT_TRUE(busta.loadXML(kBusta));
-            const Cartella cartella = creaCartella(busta, modalita, host);
-            EXPECT_EQ(vellodoc::counters().liveDatasets, 0);
-            busta.selectSingleNode("//vekPaziente").appendChild(cartella.elemento);
-            EXPECT_EQ(erroriDtd(busta), "") << i << " modalita " << modalita;
-            if (modalita == 1) {
-                EXPECT_FALSE(cartella.elemento.selectSingleNode("trxIdentificazione"));
-                continue;
-            }
-            const XmlNode identificazione =
-                cartella.elemento.selectSingleNode("trxIdentificazione");
-            ASSERT_TRUE(identificazione) << i;
-            const std::string pseudonimo =
-                identificazione.selectSingleNode("trxCodFiscaleAssistito").text();
-            EXPECT_EQ(pseudonimo.size(), 40u);
-            EXPECT_EQ(pseudonimo, sha1Atteso(codiceFiscale)) << i;
-            EXPECT_EQ(cartella.testoErrori.empty(), obbligatori)
-                << i << ": " << cartella.testoErrori;
-            EXPECT_EQ(cartella.testoErrori.empty(), !isErrore(cartella.testoErrori));
-            EXPECT_EQ(cartella.elemento.selectSingleNode("trxAnagrafica/*[48]").isNull(), false);
-        }
+        const Cartella cartella = inBusta(2, i);
+        const XmlNode pseudonimo =
+            cartella.elemento.selectSingleNode("trxIdentificazione/trxCodFiscaleAssistito");
+        ASSERT_TRUE(pseudonimo) << i;
+        EXPECT_EQ(pseudonimo.text().size(), 40u);
+        EXPECT_EQ(pseudonimo.text(), sha1Atteso(codiceFiscale)) << i;
+        EXPECT_EQ(cartella.testoErrori.empty(), obbligatori) << i << ": " << cartella.testoErrori;
+        EXPECT_EQ(cartella.testoErrori.empty(), !isErrore(cartella.testoErrori));
+        EXPECT_TRUE(cartella.elemento.selectSingleNode("trxAnagrafica/*[48]"));
         (obbligatori ? completi : incompleti) += 1;
         if (i + 1 < pazienti) {
             ASSERT_TRUE(host.skip());
@@ -423,6 +434,26 @@ TEST_F(PracticeTest, EveryPatientOfAGeneratedPracticeHasItsPseudonym) {
     // The generated practice has both kinds of patients.
     EXPECT_GT(completi, 0);
     EXPECT_GT(incompleti, 0);
+    EXPECT_TRUE(windows.messages.empty()) << windows.messages.front();
+}
+
+TEST_F(GeneratedPracticeTest, SelectedPatientsGiveTheSameFullRecordAndAChangesRecord) {
+    // Modes 0 and 1 select the patient, which makes it the host's whole
+    // selection: each patient is reached again from a fresh patient list.
+    for (int i = 0; i < pazienti; i += 17) {
+        ASSERT_EQ(host.carica("codice_medico =" + medico + "|tipo_di_convenzione=S", "alfabetico"),
+                  pazienti);
+        for (int k = 0; k < i; ++k) {
+            ASSERT_TRUE(host.skip());
+        }
+        const Cartella completo = inBusta(2, i);
+        const Cartella selezionato = inBusta(0, i);
+        EXPECT_EQ(selezionato.elemento.xml(), completo.elemento.xml()) << i;
+        EXPECT_EQ(selezionato.testoErrori, completo.testoErrori) << i;
+        const Cartella variazioni = inBusta(1, i);
+        EXPECT_FALSE(variazioni.elemento.selectSingleNode("trxIdentificazione"));
+        EXPECT_FALSE(variazioni.elemento.selectSingleNode("trxAnagrafica"));
+    }
     EXPECT_TRUE(windows.messages.empty()) << windows.messages.front();
 }
 
