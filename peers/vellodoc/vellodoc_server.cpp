@@ -65,6 +65,20 @@ std::string argument(const Arguments& arguments, std::size_t index, std::string_
     return arguments[index].toText();
 }
 
+// The same, without a copy when the argument is a text already (as the
+// program's always are): every row and column the record reads passes here.
+const std::string& textArgument(const Arguments& arguments, std::size_t index,
+                                std::string_view what, std::string& converted) {
+    if (index >= arguments.size() || arguments[index].isMissing()) {
+        throw Error("Argomento mancante: " + std::string(what));
+    }
+    if (arguments[index].kind() == Variant::Kind::Text) {
+        return arguments[index].asText();
+    }
+    converted = arguments[index].toText();
+    return converted;
+}
+
 class Server final : public automation::Object {
   public:
     Server() { openPractice(); }
@@ -372,7 +386,8 @@ Variant Server::skip(const Arguments&) {
 }
 
 Variant Server::leggiAttributo(const Arguments& arguments) {
-    const std::string path = argument(arguments, 0, "attributo");
+    std::string pathText;
+    const std::string& path = textArgument(arguments, 0, "attributo", pathText);
     if (path == "userid_utente") {
         return Variant::text(doctorCode_);
     }
@@ -399,9 +414,10 @@ Variant Server::newObject(const Arguments& arguments) {
 }
 
 Variant Server::callMethodPipe(const Arguments& arguments) {
-    DatasetObject& object = dataset(argument(arguments, 0, "oggetto"));
-    const std::string method = argument(arguments, 1, "metodo");
-    const std::string parameters = argument(arguments, 2, "parametri");
+    std::string handleText, methodText, parametersText;
+    DatasetObject& object = dataset(textArgument(arguments, 0, "oggetto", handleText));
+    const std::string& method = textArgument(arguments, 1, "metodo", methodText);
+    const std::string& parameters = textArgument(arguments, 2, "parametri", parametersText);
     if (method == "carica") {
         const auto rows =
             object.load(db_, parameters, [this](std::string_view hex) { return resolveCode(hex); });
