@@ -123,6 +123,7 @@ class TfrmMain {
     bool controlliIniziali();
     // Appends one line to the log; never fails towards the caller.
     void suLog(const std::string& messaggio);
+    // Opening the log changes nothing, so it also works while a run is in progress.
     void cmdLogClick();
     // Writes "cmdExitClick" and closes the window (see chiusa()).
     void cmdExitClick();

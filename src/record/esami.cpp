@@ -10,6 +10,8 @@
 // "dbID", so that the result sent later can find it.
 #include <array>
 #include <exception>
+#include <span>
+#include <string>
 
 #include "common/radix.h"
 #include "record/tld_crea_nodo.h"

@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -448,7 +449,11 @@ TEST_F(GeneratedPracticeTest, SelectedPatientsGiveTheSameFullRecordAndAChangesRe
         }
         const Cartella completo = inBusta(2, i);
         const Cartella selezionato = inBusta(0, i);
-        EXPECT_EQ(selezionato.elemento.xml(), completo.elemento.xml()) << i;
+        // Mode 0 differs only by the "dbID" of examinations still without result.
+        const std::regex dbId(" dbID=\"[0-9A-F]+\"");
+        EXPECT_EQ(completo.elemento.xml().find("dbID"), std::string::npos) << i;
+        EXPECT_EQ(std::regex_replace(selezionato.elemento.xml(), dbId, ""), completo.elemento.xml())
+            << i;
         EXPECT_EQ(selezionato.testoErrori, completo.testoErrori) << i;
         const Cartella variazioni = inBusta(1, i);
         EXPECT_FALSE(variazioni.elemento.selectSingleNode("trxIdentificazione"));

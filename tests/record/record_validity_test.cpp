@@ -117,7 +117,7 @@ constexpr const char* kSezioniCartella[] = {
     "trxMonitoraggi",
 };
 
-constexpr int kPazienti = 500;
+constexpr int kPazienti = 250;
 
 class RecordValidityTest : public ::testing::Test {
   protected:
@@ -129,7 +129,7 @@ class RecordValidityTest : public ::testing::Test {
         vellodoc::GeneratorOptions opzioni;
         opzioni.patients = kPazienti;
         opzioni.years = 4;
-        opzioni.seed = 20240615;
+        opzioni.seed = 777;
         riepilogo_ = vellodoc::generatePractice(opzioni, cartella_ / "practice.sqlite");
     }
     static void TearDownTestSuite() {
