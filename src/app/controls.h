@@ -25,7 +25,7 @@ class WindowObserver {
     virtual void closeRequested() {}
 };
 
-enum class ControlKind { Button, Label, ProgressBar, CheckBox, Picture };
+enum class ControlKind { Button, Label, ProgressBar, CheckBox, Picture, Edit };
 
 class Control {
   public:

@@ -18,6 +18,7 @@
 namespace kvt {
 
 class Tvellopat;
+class TfrmLogin;
 class XmlDocument;
 class XmlNode;
 class BloccoCartella;
@@ -133,6 +134,24 @@ class TfrmMain {
     // ---- The upload run ----
     // "Riprendi": the run on the working folders as they are.
     void cmdInvioClick();
+
+    // ---- Login and operator commands (frm_login.h, inizializza.cpp, comandi.cpp) ----
+    // The login's work on this new window: opens the host session with the
+    // user and password, loads the doctor's patients and shows the window
+    // modally (hiding `login`, if given). True when the window was shown and
+    // has been closed; false when the session or the patient list failed.
+    bool inizializza(const std::string& utente, const std::string& password,
+                     TfrmLogin* login = nullptr);
+    // "Nuovo Invio": log rotation, reset of the working folders, then the run.
+    void cmdNuovoInvioClick();
+    // "Test Linea": connects to the service, tells the outcome, disconnects.
+    void cmdConnessioneClick();
+    // "Opzioni": the connector's own options dialog.
+    void cmdConfigClick();
+    // "Invio Singolo" (hidden): sends the fixed file kvt/xml/AAAAAA00A00A000A_kvt.xml.
+    void cmdInvioSingoloClick();
+    // "Debug" (hidden): the check alone matters; clicking does nothing else.
+    void chkDbgClick();
 
     // A command that changes the working folders or uses the connector runs
     // alone: while one is in progress the window keeps processing messages,
