@@ -20,10 +20,14 @@ namespace kvt::lk {
 SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Opzioni del connettore LK"));
     auto* layout = new QVBoxLayout(this);
+    // A fixed-size dialog, as the program's windows.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     auto* form = new QFormLayout;
     for (const SettingInfo& setting : settingTable()) {
         auto* edit = new QLineEdit(this);
         edit->setObjectName(QString::fromUtf8(setting.name.data(), int(setting.name.size())));
+        // Room for a URL or a path: the dialog does not grow.
+        edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 40);
         QWidget* row = edit;
         switch (setting.kind) {
             case SettingKind::Milliseconds:
@@ -61,7 +65,12 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
                 break;
             }
         }
-        form->addRow(QString::fromUtf8(setting.label.data(), int(setting.label.size())), row);
+        auto* label =
+            new QLabel(QString::fromUtf8(setting.label.data(), int(setting.label.size())), this);
+        QFont bold = label->font();
+        bold.setBold(true);
+        label->setFont(bold);
+        form->addRow(label, row);
         fields_.push_back({&setting, edit});
     }
     layout->addLayout(form);

@@ -1,6 +1,8 @@
 // lkconfig: the connector's options. Without arguments it opens the dialog;
 // `--show` and `--set` work on machines without a display.
 #include <QApplication>
+#include <QScreen>
+#include <QStyleFactory>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -35,6 +37,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
+    // The look of vd_kvt's windows: the Fusion style, a fixed-size dialog
+    // centred on the screen.
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) {
+        app.setStyle(style);
+    }
     kvt::lk::SettingsDialog dialog;
+    dialog.adjustSize();
+    if (const QScreen* screen = dialog.screen()) {
+        dialog.move(screen->availableGeometry().center() - dialog.rect().center());
+    }
     return dialog.exec() == QDialog::Accepted ? 0 : 1;
 }

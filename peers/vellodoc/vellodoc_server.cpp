@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -61,6 +63,20 @@ std::string argument(const Arguments& arguments, std::size_t index, std::string_
         throw Error("Argomento mancante: " + std::string(what));
     }
     return arguments[index].toText();
+}
+
+// The same, without a copy when the argument is a text already (as the
+// program's always are): every row and column the record reads passes here.
+const std::string& textArgument(const Arguments& arguments, std::size_t index,
+                                std::string_view what, std::string& converted) {
+    if (index >= arguments.size() || arguments[index].isMissing()) {
+        throw Error("Argomento mancante: " + std::string(what));
+    }
+    if (arguments[index].kind() == Variant::Kind::Text) {
+        return arguments[index].asText();
+    }
+    converted = arguments[index].toText();
+    return converted;
 }
 
 class Server final : public automation::Object {
@@ -370,7 +386,8 @@ Variant Server::skip(const Arguments&) {
 }
 
 Variant Server::leggiAttributo(const Arguments& arguments) {
-    const std::string path = argument(arguments, 0, "attributo");
+    std::string pathText;
+    const std::string& path = textArgument(arguments, 0, "attributo", pathText);
     if (path == "userid_utente") {
         return Variant::text(doctorCode_);
     }
@@ -397,9 +414,10 @@ Variant Server::newObject(const Arguments& arguments) {
 }
 
 Variant Server::callMethodPipe(const Arguments& arguments) {
-    DatasetObject& object = dataset(argument(arguments, 0, "oggetto"));
-    const std::string method = argument(arguments, 1, "metodo");
-    const std::string parameters = argument(arguments, 2, "parametri");
+    std::string handleText, methodText, parametersText;
+    DatasetObject& object = dataset(textArgument(arguments, 0, "oggetto", handleText));
+    const std::string& method = textArgument(arguments, 1, "metodo", methodText);
+    const std::string& parameters = textArgument(arguments, 2, "parametri", parametersText);
     if (method == "carica") {
         const auto rows =
             object.load(db_, parameters, [this](std::string_view hex) { return resolveCode(hex); });
@@ -449,14 +467,49 @@ Variant Server::sqlDumpString(const Arguments& arguments) {
 
 }  // namespace
 
+namespace {
+
+// The file named by KVT_STANDIN_STATS at the last registration.
+std::string& statsFile() {
+    static std::string file;
+    return file;
+}
+
+void writeStatsAtExit() {
+    writeCountersFile(statsFile());
+}
+
+}  // namespace
+
 void registerServer() {
     automation::registerClass(std::string(kServerClass), [] { return std::make_shared<Server>(); });
+    if (const char* file = std::getenv(kStatsVariable); file && *file) {
+        statsFile() = file;
+        static const bool arranged = std::atexit(writeStatsAtExit) == 0;
+        (void)arranged;
+    }
 }
 
 Counters counters() {
     const SharedCounters& c = shared();
     return {c.calls.load(), c.rowsRead.load(), c.liveDatasets.load(), c.datasetsCreated.load(),
             c.datasetsDestroyed.load()};
+}
+
+bool writeCountersFile(const std::filesystem::path& file) {
+    const Counters c = counters();
+    std::FILE* out = std::fopen(file.c_str(), "w");
+    if (!out) {
+        return false;
+    }
+    const int written = std::fprintf(
+        out,
+        "{\"calls\":%llu,\"rowsRead\":%llu,\"liveDatasets\":%lld,\"datasetsCreated\":%llu,"
+        "\"datasetsDestroyed\":%llu}\n",
+        static_cast<unsigned long long>(c.calls), static_cast<unsigned long long>(c.rowsRead),
+        static_cast<long long>(c.liveDatasets), static_cast<unsigned long long>(c.datasetsCreated),
+        static_cast<unsigned long long>(c.datasetsDestroyed));
+    return (std::fclose(out) == 0) && written > 0;
 }
 
 void resetCounters() {

@@ -3,6 +3,7 @@
 // database named by the registry value "database" of
 // HKEY_LOCAL_MACHINE\SOFTWARE\Quintara-Kelvano.
 #include <cstdint>
+#include <filesystem>
 #include <string_view>
 
 namespace kvt::vellodoc {
@@ -13,7 +14,14 @@ inline constexpr std::string_view kServerClass = "Vellodoc.Server";
 // earlier registration). Front ends and tests call it once before the first
 // host session: a registration by static initialiser would be dropped by the
 // linker from a static library.
+//
+// When the environment variable KVT_STANDIN_STATS names a file, the counters
+// below are written to it when the process ends normally (see
+// writeCountersFile), so that a benchmark can read what a whole program asked
+// of the host without the program knowing about it.
 void registerServer();
+
+inline constexpr const char* kStatsVariable = "KVT_STANDIN_STATS";
 
 // What the stand-in has done, over every server object of the process.
 struct Counters {
@@ -27,5 +35,10 @@ struct Counters {
 Counters counters();
 // Sets calls, rows and the two totals back to zero; live objects stay counted.
 void resetCounters();
+
+// Writes the counters as one line of JSON, e.g.
+// {"calls":12,"rowsRead":40,"liveDatasets":0,"datasetsCreated":3,"datasetsDestroyed":3}
+// replacing the file; false when it cannot be written.
+bool writeCountersFile(const std::filesystem::path& file);
 
 }  // namespace kvt::vellodoc

@@ -281,6 +281,7 @@ bool TfrmMain::Comando::bloccaCartella() {
             return true;
         case BloccoCartella::Esito::Occupato:
             finestra_.suLog(kMessaggioCartellaOccupata);
+            finestra_.contatori_ = {};
             finestra_.esito_ = EsitoInvio::CartellaOccupata;
             windowing().messageBox(kMessaggioCartellaOccupata);
             return false;

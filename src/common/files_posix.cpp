@@ -1,5 +1,5 @@
 // File helpers on POSIX: open(2) with O_EXCL/O_NOFOLLOW for private files,
-// mkstemp + fsync + rename for atomic replacement.
+// mkstemp + rename for atomic replacement.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,7 +38,33 @@ std::optional<std::string> readAll(const std::filesystem::path& path) {
     if (fd < 0) {
         return std::nullopt;
     }
+    const auto failed = [fd] {
+        ::close(fd);
+        return std::nullopt;  // a folder, or a read error
+    };
     std::string content;
+    // A regular file is read straight into a text of its size; whatever it
+    // has grown by meanwhile is read on below.
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        const auto size = static_cast<std::size_t>(status.st_size);
+        content.resize(size);
+        std::size_t filled = 0;
+        while (filled < size) {
+            const ssize_t got = ::read(fd, content.data() + filled, size - filled);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                return failed();
+            }
+            if (got == 0) {
+                break;
+            }
+            filled += static_cast<std::size_t>(got);
+        }
+        content.resize(filled);
+    }
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -46,8 +72,7 @@ std::optional<std::string> readAll(const std::filesystem::path& path) {
             if (errno == EINTR) {
                 continue;
             }
-            ::close(fd);
-            return std::nullopt;  // a folder, or a read error
+            return failed();
         }
         if (got == 0) {
             break;
@@ -84,7 +109,12 @@ void writeAtomically(const std::filesystem::path& requested, std::string_view co
         ::unlink(pattern.c_str());
         fail(requested, error);
     };
-    if (::fchmod(fd, mode) != 0 || !writeAllTo(fd, content) || ::fsync(fd) != 0) {
+    // No fsync: the rename alone is what keeps readers from half a file, and
+    // forcing each file to the disk cost a journal commit for every upload,
+    // answer and last-visit file, so that a sending spent most of its time
+    // waiting on the disk. Everything written this way can be made again: the
+    // next new sending rebuilds what a power cut may have left empty.
+    if (::fchmod(fd, mode) != 0 || !writeAllTo(fd, content)) {
         discard(errno);
     }
     if (::close(fd) != 0) {

@@ -85,6 +85,10 @@ IniFile IniFile::parse(std::string_view content) {
         file.byteOrderMark_ = true;
         content.remove_prefix(kByteOrderMark.size());
     }
+    // The last-visit file is read and rewritten for every patient sent, and
+    // grows by one line for each: its lines are counted first, not regrown.
+    file.lines_.reserve(static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) +
+                        1);
     while (!content.empty()) {
         const std::size_t newline = content.find('\n');
         Line line;

@@ -82,22 +82,46 @@ using detail::XmlStorage;
 constexpr unsigned kParseFlags = pugi::parse_full;
 constexpr long kMoreThanOneRoot = 100;
 
-bool isNameStart(unsigned char c) {
+constexpr bool isNameStart(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
 }
 
-bool isNameChar(unsigned char c) {
+constexpr bool isNameChar(unsigned char c) {
     return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
+// Every element the record makes has its name checked: a table per byte
+// keeps that to one look-up a character.
+struct NameTable {
+    bool start[256];
+    bool inside[256];
+    constexpr NameTable() : start(), inside() {
+        for (int c = 0; c < 256; ++c) {
+            start[c] = isNameStart(static_cast<unsigned char>(c));
+            inside[c] = isNameChar(static_cast<unsigned char>(c));
+        }
+    }
+};
+constexpr NameTable kNames;
+
 void requireName(std::string_view name, const char* what) {
-    const bool valid = !name.empty() && isNameStart(static_cast<unsigned char>(name.front())) &&
-                       std::all_of(name.begin(), name.end(), [](char c) {
-                           return isNameChar(static_cast<unsigned char>(c));
-                       });
+    bool valid = !name.empty() && kNames.start[static_cast<unsigned char>(name.front())];
+    for (std::size_t i = 1; valid && i < name.size(); ++i) {
+        valid = kNames.inside[static_cast<unsigned char>(name[i])];
+    }
     if (!valid) {
         throw Error(std::string("Nome di ") + what + " non valido: \"" + std::string(name) + "\"");
     }
+}
+
+// pugixml takes names and values as zero-terminated texts: they are copied
+// into a buffer kept per thread (one per argument position), which saves an
+// allocation for every element, text and attribute the record makes.
+template <int Slot>
+const char* zeroTerminated(std::string_view text) {
+    thread_local std::string buffer;
+    buffer.assign(text);
+    return buffer.c_str();
 }
 
 bool isXmlSpace(char c) {
@@ -116,50 +140,65 @@ void appendCharacterReference(std::string& out, unsigned char c) {
     out += ';';
 }
 
-void appendEscapedText(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            default:
-                if (byte < 32 && c != '\t' && c != '\r' && c != '\n') {
-                    appendCharacterReference(out, byte);
-                } else {
-                    out += c;
-                }
+// Appends the text with the characters that `escape` names replaced; the
+// runs between them go in whole, not one character at a time.
+template <class Escape>
+void appendEscaped(std::string& out, std::string_view text, Escape escape) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const char* replacement = escape(byte);
+        if (replacement == nullptr) {
+            continue;
         }
+        out.append(text.data() + run, i - run);
+        if (*replacement != '\0') {
+            out += replacement;
+        } else {
+            appendCharacterReference(out, byte);
+        }
+        run = i + 1;
+    }
+    out.append(text.data() + run, text.size() - run);
+}
+
+// nullptr: written as it is; "": written as a character reference.
+const char* textEscape(unsigned char c) {
+    switch (c) {
+        case '&':
+            return "&amp;";
+        case '<':
+            return "&lt;";
+        case '>':
+            return "&gt;";
+        case '\t':
+        case '\r':
+        case '\n':
+            return nullptr;
+        default:
+            return c < 32 ? "" : nullptr;
     }
 }
 
-void appendEscapedAttribute(std::string& out, std::string_view value) {
-    for (const char c : value) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                if (byte < 32) {
-                    appendCharacterReference(out, byte);
-                } else {
-                    out += c;
-                }
-        }
+const char* attributeEscape(unsigned char c) {
+    switch (c) {
+        case '&':
+            return "&amp;";
+        case '<':
+            return "&lt;";
+        case '"':
+            return "&quot;";
+        default:
+            return c < 32 ? "" : nullptr;
     }
+}
+
+void appendEscapedText(std::string& out, std::string_view text) {
+    appendEscaped(out, text, textEscape);
+}
+
+void appendEscapedAttribute(std::string& out, std::string_view value) {
+    appendEscaped(out, value, attributeEscape);
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -190,15 +229,17 @@ void appendDeclaration(std::string& out, pugi::xml_node declaration) {
 }
 
 bool isText(pugi::xml_node node) {
-    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+    const pugi::xml_node_type type = node.type();
+    return type == pugi::node_pcdata || type == pugi::node_cdata;
 }
 
 void appendNode(std::string& out, pugi::xml_node node, int depth, bool indent);
 
-void appendStartTag(std::string& out, pugi::xml_node element) {
+void appendStartTag(std::string& out, pugi::xml_node element, std::string_view name) {
     out += '<';
-    out += element.name();
-    for (pugi::xml_attribute attribute : element.attributes()) {
+    out += name;
+    for (pugi::xml_attribute attribute = element.first_attribute(); attribute;
+         attribute = attribute.next_attribute()) {
         out += ' ';
         out += attribute.name();
         out += "=\"";
@@ -207,32 +248,48 @@ void appendStartTag(std::string& out, pugi::xml_node element) {
     }
 }
 
+// An element holding one text and nothing else, the commonest of a record,
+// is written at once.
+bool appendTextOnly(std::string& out, pugi::xml_node first) {
+    if (first.type() != pugi::node_pcdata || first.next_sibling()) {
+        return false;
+    }
+    appendEscapedText(out, first.value());
+    return true;
+}
+
 void appendElement(std::string& out, pugi::xml_node element, int depth, bool indent) {
-    appendStartTag(out, element);
-    if (!element.first_child()) {
+    const std::string_view name = element.name();
+    appendStartTag(out, element, name);
+    const pugi::xml_node first = element.first_child();
+    if (!first) {
         out += "/>";
         return;
     }
     out += '>';
-    // Indentation would change text, so an element holding text is written
-    // with its children as they are.
-    const auto& children = element.children();
-    const bool holdsText = std::any_of(children.begin(), children.end(), isText);
-    if (!indent || holdsText) {
-        for (pugi::xml_node child : children) {
-            appendNode(out, child, 0, false);
+    if (!appendTextOnly(out, first)) {
+        // Indentation would change text, so an element holding text is
+        // written with its children as they are.
+        bool holdsText = false;
+        for (pugi::xml_node child = first; child && !holdsText; child = child.next_sibling()) {
+            holdsText = isText(child);
         }
-    } else {
-        for (pugi::xml_node child : children) {
+        if (!indent || holdsText) {
+            for (pugi::xml_node child = first; child; child = child.next_sibling()) {
+                appendNode(out, child, 0, false);
+            }
+        } else {
+            for (pugi::xml_node child = first; child; child = child.next_sibling()) {
+                out += '\n';
+                out.append(static_cast<std::size_t>(depth) + 1, '\t');
+                appendNode(out, child, depth + 1, true);
+            }
             out += '\n';
-            out.append(static_cast<std::size_t>(depth) + 1, '\t');
-            appendNode(out, child, depth + 1, true);
+            out.append(static_cast<std::size_t>(depth), '\t');
         }
-        out += '\n';
-        out.append(static_cast<std::size_t>(depth), '\t');
     }
     out += "</";
-    out += element.name();
+    out += name;
     out += '>';
 }
 
@@ -445,12 +502,12 @@ XmlNode XmlNode::appendChild(const XmlNode& child) {
 void XmlNode::setAttribute(std::string_view name, std::string_view value) {
     pugi::xml_node element = requireElement(*this, "setAttribute");
     requireName(name, "attributo");
-    const std::string key(name);
-    pugi::xml_attribute attribute = element.attribute(key.c_str());
+    const char* key = zeroTerminated<0>(name);
+    pugi::xml_attribute attribute = element.attribute(key);
     if (!attribute) {
-        attribute = element.append_attribute(key.c_str());
+        attribute = element.append_attribute(key);
     }
-    attribute.set_value(std::string(value).c_str());
+    attribute.set_value(zeroTerminated<1>(value));
 }
 
 std::string XmlNode::text() const {
@@ -480,7 +537,7 @@ std::string XmlNode::text() const {
 
 void XmlNode::setText(std::string_view text) {
     if (pugi::xml_attribute attribute = XmlNodeRef::attribute(*this)) {
-        attribute.set_value(std::string(text).c_str());
+        attribute.set_value(zeroTerminated<0>(text));
         return;
     }
     pugi::xml_node element = requireElement(*this, "text");
@@ -488,7 +545,7 @@ void XmlNode::setText(std::string_view text) {
         element.remove_child(child);
     }
     if (!text.empty()) {
-        element.append_child(pugi::node_pcdata).set_value(std::string(text).c_str());
+        element.append_child(pugi::node_pcdata).set_value(zeroTerminated<0>(text));
     }
 }
 
@@ -596,6 +653,7 @@ bool XmlDocument::loadXML(std::string_view text) {
 std::string XmlDocument::xml() const {
     const XmlStorage& s = storage();
     std::string out;
+    out.reserve(64 * 1024);
     for (pugi::xml_node child : s.document.children()) {
         if (child == s.holder) {
             continue;
@@ -617,9 +675,8 @@ XmlNode XmlDocument::documentElement() const {
 
 XmlNode XmlDocument::createElement(std::string_view name) {
     requireName(name, "elemento");
-    const std::string key(name);
     XmlStorage& s = storage();
-    return XmlNodeRef::make(storage_, s.detachedHolder().append_child(key.c_str()));
+    return XmlNodeRef::make(storage_, s.detachedHolder().append_child(zeroTerminated<0>(name)));
 }
 
 XmlNode XmlDocument::appendChild(const XmlNode& child) {

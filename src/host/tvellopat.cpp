@@ -203,8 +203,11 @@ std::string Tvellopat::new_object(const std::string& classe, const std::string& 
 
 std::string Tvellopat::call_method_pipe(const std::string& handle, const std::string& metodo,
                                         const std::string& lista_parametri) {
-    const std::string description =
-        "Tvellopat.call_method_pipe(" + handle + ", " + metodo + ", " + lista_parametri + ")";
+    // Made only for a message: every row and column of the record passes here.
+    const auto description = [&] {
+        return "Tvellopat.call_method_pipe(" + handle + ", " + metodo + ", " + lista_parametri +
+               ")";
+    };
     if (!is_on()) {
         return {};
     }
@@ -219,7 +222,7 @@ std::string Tvellopat::call_method_pipe(const std::string& handle, const std::st
                 callHost("call_method_pipe", {text(handle), text(metodo), text(lista_parametri)})
                     .toText();
         } catch (const Error& error) {
-            failure = description + std::string(kEccezione) + error.what();
+            failure = description() + std::string(kEccezione) + error.what();
         }
     }
     if (failure) {
@@ -232,7 +235,7 @@ std::string Tvellopat::call_method_pipe(const std::string& handle, const std::st
         ultimoErrore();
         string2int(result, 10);
         if (!ultimoErrore().empty()) {
-            show(description + std::string(kEccezione) + ": " + std::string(kCrLf) +
+            show(description() + std::string(kEccezione) + ": " + std::string(kCrLf) +
                  "s_handle = " + handle + std::string(kCrLf) + "s_metodo = " + metodo +
                  std::string(kCrLf) + "s_lista_parametri = " + lista_parametri);
         }

@@ -915,6 +915,7 @@ TEST_F(InvioTest, ASecondProcessOnTheSameFolderIsToldAndDoesNothing) {
     EXPECT_EQ(finestre.messaggi, std::vector<std::string>{"Un altro invio è già in corso su questa "
                                                           "cartella."});
     EXPECT_EQ(finestra->ultimoEsito(), EsitoInvio::CartellaOccupata);
+    EXPECT_EQ(finestra->contatori().nInviati + finestra->contatori().nScartati, 0);
     EXPECT_EQ(finestre.cambiClessidra, 0);
     EXPECT_FALSE(fs::exists(studio.xml()));
     EXPECT_TRUE(connettore.servizi.empty());

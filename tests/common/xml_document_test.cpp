@@ -81,6 +81,29 @@ TEST(XmlDocumentTest, EscapesTextAndAttributesAndKeepsUtf8) {
         "<r>\n\t<trxNota dbID=\"1&quot;2&amp;&lt;&#9;\">riga 1\r\nriga 2&#1;</trxNota>\n</r>");
 }
 
+TEST(XmlDocumentTest, EscapingAndNameChecksAtTheEdgesOfATextOrName) {
+    XmlDocument document;
+    XmlNode root = document.appendChild(document.createElement("r"));
+    // Specials first, last and side by side; a control character last.
+    root.appendChild(document.createElement("a")).setText("&<>>&x\x1F");
+    root.appendChild(document.createElement("b")).setText("\x02");
+    XmlNode c = root.appendChild(document.createElement("c"));
+    c.setAttribute("v", "\"<&\n");
+    c.setAttribute("w", "ok>");
+    EXPECT_EQ(root.xml(),
+              "<r>\n\t<a>&amp;&lt;&gt;&gt;&amp;x&#31;</a>\n\t<b>&#2;</b>\n"
+              "\t<c v=\"&quot;&lt;&amp;&#10;\" w=\"ok>\"/>\n</r>");
+    // Names: one character, digits, "-" and "." after the first, UTF-8 letters.
+    EXPECT_NO_THROW(document.createElement("x"));
+    EXPECT_NO_THROW(document.createElement("_a1-b.c:d"));
+    EXPECT_NO_THROW(document.createElement("citt\xC3\xA0"));
+    EXPECT_THROW(document.createElement("-a"), Error);
+    EXPECT_THROW(document.createElement(".a"), Error);
+    EXPECT_THROW(document.createElement("a<"), Error);
+    EXPECT_THROW(document.createElement(std::string("a\0b", 3)), Error);
+    EXPECT_THROW(c.setAttribute("1v", "x"), Error);
+}
+
 TEST(XmlDocumentTest, SampleUploadFilesSerialiseBackToTheirOwnBytes) {
     int checked = 0;
     for (const auto& entry : std::filesystem::directory_iterator(

@@ -1,6 +1,9 @@
 // The host stand-in against a small hand-made practice.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -467,6 +470,37 @@ TEST_F(ServerTest, CountersFollowCallsRowsAndLiveDatasets) {
     resetCounters();
     EXPECT_EQ(counters().calls, 0u);
     EXPECT_EQ(counters().liveDatasets, before.liveDatasets);
+}
+
+TEST_F(ServerTest, CountersGoToTheStatsFileWhenTheProcessEnds) {
+    const auto file = dir_ / "standin.json";
+    ASSERT_TRUE(writeCountersFile(file));
+    std::stringstream now;
+    now << std::ifstream(file).rdbuf();
+    EXPECT_TRUE(now.str().starts_with("{\"calls\":")) << now.str();
+    EXPECT_NE(now.str().find("\"datasetsDestroyed\":"), std::string::npos) << now.str();
+    EXPECT_TRUE(now.str().ends_with("}\n")) << now.str();
+    EXPECT_FALSE(writeCountersFile(dir_ / "no" / "such" / "folder.json"));
+
+    // A whole program, in a forked child: the file appears at its normal exit.
+    std::filesystem::remove(file);
+    ::testing::FLAGS_gtest_death_test_style = "fast";
+    EXPECT_EXIT(
+        {
+            ::setenv(kStatsVariable, file.c_str(), 1);
+            registerServer();
+            resetCounters();
+            auto server = login();
+            call(*server, "carica", {"codice_medico =MMG001|tipo_di_convenzione=S", "alfabetico"});
+            call(*server, "disconnetti", {});
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    std::stringstream written;
+    written << std::ifstream(file).rdbuf();
+    EXPECT_EQ(written.str(),
+              "{\"calls\":4,\"rowsRead\":6,\"liveDatasets\":0,\"datasetsCreated\":0,"
+              "\"datasetsDestroyed\":0}\n");
 }
 
 }  // namespace
