@@ -108,6 +108,7 @@ std::unique_ptr<Processo> E2e::avvia(const std::vector<std::string>& argomenti,
                                            {"KVT_PASSWORD", password},
                                            {"DISPLAY", ""},
                                            {"WAYLAND_DISPLAY", ""},
+                                           {"QT_QPA_PLATFORM", ""},
                                            {"LC_ALL", "C.UTF-8"}},
         lavoro() / ("vd_kvt-" + std::to_string(esecuzioni_) + ".out"),
         lavoro() / ("vd_kvt-" + std::to_string(esecuzioni_) + ".err"));
