@@ -98,8 +98,8 @@ fs::path E2e::filePassword(const std::string& password) {
 
 std::unique_ptr<Processo> E2e::avvia(const std::vector<std::string>& argomenti,
                                      const std::string& password) {
-    std::vector<std::string> argv = {(kBin / "vd_kvt").string(), "--program-dir",
-                                     programma().string()};
+    std::vector<std::string> argv = prefisso_;
+    argv.insert(argv.end(), {(kBin / "vd_kvt").string(), "--program-dir", programma().string()});
     argv.insert(argv.end(), argomenti.begin(), argomenti.end());
     ++esecuzioni_;
     return std::make_unique<Processo>(

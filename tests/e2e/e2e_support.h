@@ -304,6 +304,9 @@ class E2e : public ::testing::Test {
     CartellaTemporanea tmp_;
     std::unique_ptr<Collettore> collettore_;
     int esecuzioni_ = 0;
+    // Put before vd_kvt on its command line: a program that runs it with
+    // other limits or privileges (prlimit, setpriv).
+    std::vector<std::string> prefisso_;
 };
 
 }  // namespace kvt::e2e

@@ -1,0 +1,176 @@
+#include "e2e/guasti_support.h"
+
+#include <sqlite3.h>
+
+#include <map>
+
+namespace kvt::e2e {
+
+using ::testing::HasSubstr;
+
+namespace {
+
+const std::string kFineUpload = "_kvt.xml";
+
+}  // namespace
+
+std::vector<std::vector<std::string>> Guasti::sql(const std::string& testo) const {
+    sqlite3* db = nullptr;
+    std::vector<std::vector<std::string>> righe;
+    if (sqlite3_open(pratica().c_str(), &db) != SQLITE_OK) {
+        sqlite3_close(db);
+        throw std::runtime_error("pratica non apribile");
+    }
+    sqlite3_stmt* istruzione = nullptr;
+    const char* resto = testo.c_str();
+    while (*resto != '\0') {
+        if (sqlite3_prepare_v2(db, resto, -1, &istruzione, &resto) != SQLITE_OK) {
+            const std::string motivo = sqlite3_errmsg(db);
+            sqlite3_close(db);
+            throw std::runtime_error(motivo);
+        }
+        if (!istruzione) {
+            break;
+        }
+        while (sqlite3_step(istruzione) == SQLITE_ROW) {
+            std::vector<std::string> riga;
+            for (int c = 0; c < sqlite3_column_count(istruzione); ++c) {
+                const unsigned char* valore = sqlite3_column_text(istruzione, c);
+                riga.emplace_back(valore ? reinterpret_cast<const char*>(valore) : "");
+            }
+            righe.push_back(std::move(riga));
+        }
+        sqlite3_finalize(istruzione);
+        istruzione = nullptr;
+    }
+    sqlite3_close(db);
+    return righe;
+}
+
+std::vector<std::string> Guasti::elencoPazienti() const {
+    std::vector<std::string> codici;
+    for (const auto& riga :
+         sql("SELECT p.codice FROM pazienti p JOIN utenti u ON p.codice_medico = u.userid_utente "
+             "WHERE lower(u.nome_utente) = 'demo' AND p.tipo_di_convenzione = 'S' "
+             "ORDER BY lower(p.cognome), lower(p.nome), p.codice")) {
+        codici.push_back(riga.at(0));
+    }
+    return codici;
+}
+
+StatoCartelle Guasti::cartelle() const {
+    StatoCartelle stato;
+    stato.inviati = fileIn(xml() / "inviati", kFineUpload);
+    stato.noConn = fileIn(xml() / "no_conn", kFineUpload);
+    stato.inAttesa = fileIn(xml(), kFineUpload);
+    for (std::string nome : fileIn(xml(), kFineUpload + ".err")) {
+        nome.resize(nome.size() - 4);
+        stato.err.push_back(nome);
+    }
+    return stato;
+}
+
+std::multiset<std::string> Guasti::archiviati() const {
+    std::multiset<std::string> testi;
+    for (const std::string& nome : fileIn(archivio(), ".xml")) {
+        testi.insert(leggi(archivio() / nome));
+    }
+    return testi;
+}
+
+std::string Guasti::ultimaSessione() const {
+    const std::string testo = leggi(log());
+    const std::size_t inizio = testo.rfind("FormCreate - ");
+    return inizio == std::string::npos ? testo : testo.substr(inizio);
+}
+
+int Guasti::righeLog(const std::string& inizio) const {
+    int n = 0;
+    for (const std::string& riga : righe(ultimaSessione())) {
+        n += riga.rfind(inizio, 0) == 0 ? 1 : 0;
+    }
+    return n;
+}
+
+void Guasti::impostaConnettore(const std::string& riga) {
+    std::string testo = leggi(registro());
+    const std::string chiave = "[HKEY_CURRENT_USER\\SOFTWARE\\Norvix\\VEKConnector\\LK]\r\n";
+    const std::size_t dove = testo.find(chiave);
+    ASSERT_NE(dove, std::string::npos);
+    testo.insert(dove + chiave.size(), riga + "\r\n");
+    scrivi(registro(), testo);
+}
+
+Riepilogo Guasti::invio(const std::string& comando) {
+    const StatoCartelle prima = cartelle();
+    const Esito esito = comandi({comando});
+    ultimoEsito_ = esito;
+    return verifica(esito, prima, comando == "--nuovo-invio");
+}
+
+Riepilogo Guasti::verifica(const Esito& esito, const StatoCartelle& prima, bool nuovo) {
+    // The program ended by itself: no crash, no hang, no signal.
+    EXPECT_TRUE(esito.stato.has_value()) << esito.errore;
+    const Riepilogo riepilogo = leggiRiepilogo(esito.uscita);
+    if (riepilogo.letto()) {
+        EXPECT_EQ(esito.stato, riepilogo.errori() > 0 ? 3 : 0) << esito.errore;
+        // Every patient of the doctor's list counted once, in one counter.
+        EXPECT_EQ(riepilogo.inviati + riepilogo.giaInviati + riepilogo.scartati +
+                      riepilogo.erroriCreazione + riepilogo.erroriInvio,
+                  static_cast<int>(elencoPazienti().size()))
+            << esito.uscita;
+    } else {
+        // A run ended by an error says so through the exit status.
+        EXPECT_EQ(esito.stato, 3) << esito.uscita << esito.errore;
+    }
+
+    const StatoCartelle dopo = cartelle();
+    // Each patient's upload is in one state only.
+    std::map<std::string, int> stati;
+    for (const auto* elenco : {&dopo.inviati, &dopo.noConn, &dopo.inAttesa, &dopo.err}) {
+        for (const std::string& nome : *elenco) {
+            ++stati[nome];
+        }
+    }
+    for (const auto& [nome, volte] : stati) {
+        EXPECT_EQ(volte, 1) << nome << " in " << volte << " stati";
+    }
+
+    if (riepilogo.letto()) {
+        if (nuovo) {
+            // After the reset the folders hold this run's outcomes only.
+            EXPECT_EQ(dopo.inviati.size(), static_cast<std::size_t>(riepilogo.inviati));
+            EXPECT_EQ(dopo.noConn.size() + dopo.inAttesa.size(),
+                      static_cast<std::size_t>(riepilogo.erroriInvio));
+            EXPECT_LE(dopo.err.size(), static_cast<std::size_t>(riepilogo.erroriCreazione));
+        } else {
+            EXPECT_EQ(dopo.inviati.size(), prima.inviati.size() + riepilogo.inviati);
+            EXPECT_GE(static_cast<std::size_t>(riepilogo.giaInviati), prima.inviati.size());
+        }
+    }
+
+    // What was filed as accepted is what the collector stored, byte for byte,
+    // and its last visit is stored.
+    const std::multiset<std::string> archivio = archiviati();
+    const std::string ini = leggi(kvt() / "update_new.ini");
+    for (const std::string& nome : dopo.inviati) {
+        EXPECT_EQ(archivio.count(leggi(xml() / "inviati" / nome)), 1u) << nome;
+        const std::string codiceFiscale = nome.substr(0, nome.size() - kFineUpload.size());
+        EXPECT_THAT(ini, HasSubstr("\n" + codiceFiscale + "=")) << nome;
+    }
+    return riepilogo;
+}
+
+void Guasti::verificaTuttiArrivati(const Riepilogo& riepilogo) {
+    ASSERT_TRUE(riepilogo.letto());
+    EXPECT_EQ(riepilogo.erroriInvio, 0) << ultimoEsito_.errore;
+    // Every patient with data is in the store: accepted now, or accepted
+    // before and not visited since.
+    const std::size_t archiviatiN = archiviati().size();
+    EXPECT_EQ(archiviatiN, static_cast<std::size_t>(riepilogo.inviati + riepilogo.giaInviati));
+    EXPECT_EQ(static_cast<std::size_t>(conta(leggi(kvt() / "update_new.ini"), "\t")), archiviatiN);
+    EXPECT_TRUE(cartelle().noConn.empty());
+    EXPECT_TRUE(cartelle().inAttesa.empty());
+}
+
+}  // namespace kvt::e2e
