@@ -1,9 +1,12 @@
 // The second phase of the run: send one upload file through the connector,
 // save and read the service's answer, and file the upload by the outcome.
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "app/frm_main.h"
 #include "app/working_files.h"
+#include "common/errors.h"
 #include "common/general_functions.h"
 #include "common/windowing.h"
 #include "common/xml_document.h"
@@ -21,6 +24,19 @@ void disconnettiInSilenzio(Connettore& connettore) {
     try {
         connettore.disconnect();
     } catch (...) {
+    }
+}
+
+// Files the upload by its outcome. An upload left where it was would be taken
+// by the next run for a refused one, and an accepted one counted as sent
+// without being filed so: the run cannot go on soundly and ends with the
+// error shown, before the last-visit date is stored.
+void archiviaTracciato(const std::string& da, const std::string& a) {
+    std::error_code errore;
+    std::filesystem::rename(da, a, errore);
+    if (errore) {
+        throw Error("Impossibile spostare il tracciato " + da + " in " + a + ": " +
+                    errore.message());
     }
 }
 
@@ -113,11 +129,17 @@ bool TfrmMain::leggiRisposta(std::string risposta, const std::string& fileRispos
     }
     // Written to a temporary name and renamed into place: a later reader
     // never finds half an answer.
-    scriviFile(fileRisposta, risposta);
+    const bool salvata = scriviFile(fileRisposta, risposta);
 
     XmlDocument documento;
     documento.setAsync(false);
-    documento.load(fileRisposta);
+    if (salvata) {
+        documento.load(fileRisposta);
+    } else {
+        // An answer that cannot be saved is still read from what the service
+        // said: an earlier answer left in its place must not decide this one.
+        documento.loadXML(risposta);
+    }
     documento.setProperty("SelectionLanguage", "XPath");
 
     std::string codice = dammi(documento, "/vekRisposta/vekCodiceErrore");
@@ -167,7 +189,7 @@ void TfrmMain::inviaPaziente(int i, int n, const PercorsiPaziente& percorsi,
 
     std::string errore;
     if (InviaXml(kServizio, percorsi.fileXml, errore, percorsi.fileRisposta)) {
-        spostaFile(percorsi.fileXml, percorsi.fileInviato);
+        archiviaTracciato(percorsi.fileXml, percorsi.fileInviato);
         // A failure here raises and ends the run: the file is already filed
         // as accepted, and the next run counts the patient as sent.
         scriviIni(fileIni_, "data_visita", codiceFiscale, dataOraATesto(ultimaVisita));
@@ -183,7 +205,7 @@ void TfrmMain::inviaPaziente(int i, int n, const PercorsiPaziente& percorsi,
     }
     ++contatori_.nErroriInvio;
     if (errore.find("ErrConnessione:") != std::string::npos) {
-        spostaFile(percorsi.fileXml, percorsi.fileNoConn);
+        archiviaTracciato(percorsi.fileXml, percorsi.fileNoConn);
     }
 }
 
