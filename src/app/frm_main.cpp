@@ -11,6 +11,7 @@
 
 #include "app/working_files.h"
 #include "common/clock.h"
+#include "common/files.h"
 #include "common/general_functions.h"
 #include "common/windowing.h"
 #include "common/workstation.h"
@@ -195,7 +196,10 @@ bool TfrmMain::controlliIniziali() {
     }
 
     // The installed document types replace the copies at every run; a copy
-    // that fails shows later, when a file that needs it is read.
+    // that fails shows later, when a file that needs it is read. Each copy is
+    // written under a temporary name and renamed into place, as every working
+    // file: one cut short (disk full, file size limit) never replaces a whole
+    // one.
     const std::pair<const std::string&, std::string> copie[] = {
         {fileDtdRichiesta_, xml + "RichiestaCaricamento.dtd"},
         {fileDtdRichiesta_, xml + "inviati/RichiestaCaricamento.dtd"},
@@ -203,8 +207,12 @@ bool TfrmMain::controlliIniziali() {
         {fileDtdSconosciuto_, xml + "risposte/dtdUnknown.dtd"},
     };
     for (const auto& [da, a] : copie) {
-        std::error_code errore;
-        fs::copy_file(da, a, fs::copy_options::overwrite_existing, errore);
+        if (const std::optional<std::string> testo = files::readAll(da)) {
+            try {
+                files::writeAtomically(a, *testo);
+            } catch (const std::exception&) {
+            }
+        }
     }
     return true;
 }

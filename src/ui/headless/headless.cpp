@@ -356,6 +356,7 @@ int nonPresidiato(const RigaDiComando& riga) {
 }  // namespace
 
 void preparaProcesso() {
+    scrittureOltreIlLimiteComeErrori();
     registraHost();
 }
 

@@ -25,7 +25,8 @@ bool chiedeFinestre(int argc, char** argv);
 std::string cartellaProgramma(int argc, char** argv);
 
 // What every front end does once at start, before the first window: makes
-// the host's automation server known (on POSIX, the host stand-in).
+// the host's automation server known (on POSIX, the host stand-in), and
+// writes past the file size limit fail as errors rather than end the process.
 void preparaProcesso();
 
 // Runs vd_kvt without windows (preparaProcesso included); the exit status.

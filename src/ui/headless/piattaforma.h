@@ -4,6 +4,11 @@
 
 namespace kvt::headless {
 
+// A write past the file size limit fails as an error that the program
+// reports and goes on from, instead of ending the process without a word
+// (SIGXFSZ on POSIX).
+void scrittureOltreIlLimiteComeErrori();
+
 // The folder that holds the running executable, without a trailing separator.
 std::string cartellaEseguibile();
 

@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,12 @@
 #include "ui/headless/piattaforma.h"
 
 namespace kvt::headless {
+
+void scrittureOltreIlLimiteComeErrori() {
+    // Ignored, the signal leaves the failing write() with EFBIG, which every
+    // writer of the program already handles as a failed write.
+    ::signal(SIGXFSZ, SIG_IGN);
+}
 
 std::string cartellaEseguibile() {
     std::error_code errore;
