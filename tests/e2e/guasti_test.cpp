@@ -157,5 +157,247 @@ TEST_P(GuastiDelCollettore, RunGoesOnFilesByOutcomeAndLosesNothing) {
 INSTANTIATE_TEST_SUITE_P(Guasti, GuastiDelCollettore, ::testing::ValuesIn(kGuastiCollettore),
                          [](const auto& info) { return std::string(info.param.nome); });
 
+// Faults of the program's own side: folders that cannot be written, the file
+// size limit, the log taken away, the host failing.
+class GuastiLocali : public Guasti {
+  protected:
+    void SetUp() override {
+        Guasti::SetUp();
+        generaPratica(kPazienti);
+    }
+
+    // Folder permissions bind the program only without the privilege to
+    // override them: as root, vd_kvt runs without that capability.
+    void senzaPrivilegi() {
+        if (::geteuid() != 0) {
+            return;
+        }
+        const std::vector<std::string> setpriv = {
+            "/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search", "--"};
+        std::vector<std::string> prova = setpriv;
+        prova.push_back("/bin/true");
+        Processo processo(prova, {}, lavoro() / "setpriv.out", lavoro() / "setpriv.err");
+        if (processo.attendi(10s) != 0) {
+            GTEST_SKIP() << "setpriv non può togliere i privilegi: "
+                         << leggi(lavoro() / "setpriv.err");
+        }
+        prefisso_ = setpriv;
+    }
+
+    // A working folder the program can read but not write.
+    void soloLettura(const fs::path& cartella) {
+        fs::create_directories(cartella);
+        fs::permissions(cartella, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    void scrivibile(const fs::path& cartella) { fs::permissions(cartella, fs::perms::owner_all); }
+
+    // Waits (bounded) until the running program has logged the text n times.
+    void aspettaNelLog(Processo& processo, const std::string& testo, int n) {
+        const auto scadenza = std::chrono::steady_clock::now() + 60s;
+        while (conta(leggi(log()), testo) < n && processo.vivo() &&
+               std::chrono::steady_clock::now() < scadenza) {
+            std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_GE(conta(leggi(log()), testo), n) << "il programma non è arrivato a " << testo;
+    }
+
+    // Runs vd_kvt in the background with the command.
+    std::unique_ptr<Processo> avviaInvio(const std::string& comando) {
+        return avvia({"--utente", kUtente, comando});
+    }
+    Esito fine(Processo& processo) {
+        Esito esito;
+        esito.stato = processo.attendi(180s);
+        esito.uscita = processo.uscita();
+        esito.errore = processo.errore();
+        ultimoEsito_ = esito;
+        return esito;
+    }
+};
+
+TEST_F(GuastiLocali, ServiceGoneMidRunThenBackForResumeAndNewSending) {
+    // Answers a little slow, so that the service can go while the run goes on.
+    avviaCollettore({"delay=60"});
+    const StatoCartelle vuote = cartelle();
+    auto processo = avviaInvio("--nuovo-invio");
+    aspettaNelLog(*processo, "Fase 2: #3 Risposta: OK", 5);
+    collettore_->ferma();
+    const Riepilogo interrotto = verifica(fine(*processo), vuote, true);
+    ASSERT_TRUE(interrotto.letto()) << ultimoEsito_.errore;
+    EXPECT_GE(interrotto.inviati, 5);
+    EXPECT_GT(interrotto.erroriInvio, 0);
+    // The patients after the service went wait for a connection (one caught
+    // in the middle of its query may stay as a failed exchange).
+    const StatoCartelle dopo = cartelle();
+    EXPECT_GE(dopo.noConn.size() + 1, static_cast<std::size_t>(interrotto.erroriInvio));
+    ASSERT_FALSE(dopo.noConn.empty());
+
+    // The service back: resuming sends what waited for it.
+    avviaCollettore();
+    const Riepilogo ripreso = invio("--riprendi");
+    ASSERT_TRUE(ripreso.letto()) << ultimoEsito_.errore;
+    EXPECT_EQ(ripreso.erroriInvio, 0);
+    EXPECT_EQ(ripreso.inviati, static_cast<int>(dopo.noConn.size()));
+    EXPECT_TRUE(cartelle().noConn.empty());
+    EXPECT_EQ(cartelle().inAttesa, dopo.inAttesa);
+    // A new sending takes the rest.
+    verificaTuttiArrivati(invio("--nuovo-invio"));
+}
+
+TEST_F(GuastiLocali, InviatiNotWritableEndsTheRunWithoutCountingUnfiledUploads) {
+    senzaPrivilegi();
+    avviaCollettore();
+    soloLettura(xml() / "inviati");
+    const Riepilogo fermato = invio("--nuovo-invio");
+    // The first accepted upload cannot be filed: the run stops there, with
+    // the error shown, rather than count as sent what a later run would take
+    // for refused.
+    EXPECT_FALSE(fermato.letto()) << ultimoEsito_.uscita;
+    EXPECT_THAT(ultimoEsito_.errore, HasSubstr("inviati"));
+    EXPECT_TRUE(cartelle().inviati.empty());
+    EXPECT_EQ(cartelle().inAttesa.size(), 1u);
+    EXPECT_EQ(conta(leggi(kvt() / "update_new.ini"), "\t"), 0);
+
+    scrivibile(xml() / "inviati");
+    verificaTuttiArrivati(invio("--nuovo-invio"));
+}
+
+TEST_F(GuastiLocali, NoConnNotWritableEndsTheRunKeepingTheUpload) {
+    senzaPrivilegi();
+    collettoreSpento();
+    soloLettura(xml() / "no_conn");
+    const Riepilogo fermato = invio("--nuovo-invio");
+    EXPECT_FALSE(fermato.letto()) << ultimoEsito_.uscita;
+    EXPECT_THAT(ultimoEsito_.errore, HasSubstr("no_conn"));
+    EXPECT_EQ(cartelle().inAttesa.size(), 1u);
+
+    scrivibile(xml() / "no_conn");
+    avviaCollettore();
+    verificaTuttiArrivati(invio("--nuovo-invio"));
+}
+
+TEST_F(GuastiLocali, AnswersNotWritableAreStillReadFromWhatTheServiceSaid) {
+    senzaPrivilegi();
+    // A first sending refused in full leaves a refusal for every patient in
+    // risposte/; then the folder can no longer be written (nor emptied).
+    avviaCollettore({"refuse-patient"});
+    const Riepilogo rifiutato = invio("--nuovo-invio");
+    ASSERT_TRUE(rifiutato.letto());
+    ASSERT_EQ(rifiutato.inviati, 0);
+    ASSERT_GT(rifiutato.erroriInvio, 10);
+    soloLettura(xml() / "risposte");
+
+    // The service now accepts: the outcome is that of its answer, not of the
+    // old refusal still on disk.
+    avviaCollettore();
+    const Riepilogo accettato = invio("--nuovo-invio");
+    verificaTuttiArrivati(accettato);
+    EXPECT_EQ(accettato.inviati, rifiutato.erroriInvio);
+    EXPECT_EQ(righeLog("Fase 2: #3 Risposta: OK"), accettato.inviati);
+    scrivibile(xml() / "risposte");
+}
+
+TEST_F(GuastiLocali, XmlFolderNotWritableCountsEveryBuildAsFailed) {
+    senzaPrivilegi();
+    avviaCollettore();
+    fs::create_directories(xml() / "inviati");
+    fs::create_directories(xml() / "risposte");
+    fs::create_directories(xml() / "no_conn");
+    soloLettura(xml());
+    const Riepilogo fallito = invio("--nuovo-invio");
+    ASSERT_TRUE(fallito.letto()) << ultimoEsito_.errore;
+    EXPECT_EQ(fallito.inviati, 0);
+    EXPECT_EQ(fallito.erroriInvio, 0);
+    EXPECT_GT(fallito.erroriCreazione, 10);
+    EXPECT_EQ(righeLog("Fase 1: creaTracciato: KO - Errore:"), fallito.erroriCreazione);
+    EXPECT_TRUE(archiviati().empty());
+
+    scrivibile(xml());
+    verificaTuttiArrivati(invio("--nuovo-invio"));
+}
+
+TEST_F(GuastiLocali, FileSizeLimitMakesWritesFailWithoutEndingTheProgram) {
+    avviaCollettore();
+    // Past this size every write fails: the log reaches it within the first
+    // patients, and so do the larger upload files.
+    prefisso_ = {"/usr/bin/prlimit", "--fsize=12000", "--"};
+    const Riepilogo limitato = invio("--nuovo-invio");
+    ASSERT_TRUE(limitato.letto()) << ultimoEsito_.errore;
+    EXPECT_THAT(ultimoEsito_.errore, HasSubstr("Eccezione in suLog"));
+    EXPECT_LE(fs::file_size(log()), 12000u);
+    // The uploads past the limit could not be saved: counted as creation
+    // errors, nothing half-written left behind.
+    EXPECT_GT(limitato.erroriCreazione, static_cast<int>(cartelle().err.size()));
+    // The document type is larger than the limit: its copies are missing,
+    // never cut short.
+    const std::string dtd = leggi(kvt() / "dtd" / "RichiestaCaricamento.dtd");
+    for (const char* copia : {"RichiestaCaricamento.dtd", "inviati/RichiestaCaricamento.dtd"}) {
+        EXPECT_TRUE(!fs::exists(xml() / copia) || leggi(xml() / copia) == dtd)
+            << copia << ": " << fs::file_size(xml() / copia) << " byte di " << dtd.size();
+    }
+
+    prefisso_.clear();
+    verificaTuttiArrivati(invio("--nuovo-invio"));
+}
+
+TEST_F(GuastiLocali, LogDeletedMidRunIsMadeAgain) {
+    avviaCollettore({"delay=40"});
+    const StatoCartelle vuote = cartelle();
+    auto processo = avviaInvio("--nuovo-invio");
+    aspettaNelLog(*processo, "Fase 2: #3 Risposta: OK", 3);
+    fs::remove(log());
+    const Riepilogo riepilogo = verifica(fine(*processo), vuote, true);
+    verificaTuttiArrivati(riepilogo);
+    // The log was made again and ends with the summary.
+    EXPECT_THAT(leggi(log()), HasSubstr("Errore connessione invio:0"));
+    EXPECT_EQ(conta(leggi(log()), "START - Pazienti totali:"), 0);
+}
+
+TEST_F(GuastiLocali, LogNotWritableMidRunLosesLinesButNotTheRun) {
+    avviaCollettore({"delay=40"});
+    const StatoCartelle vuote = cartelle();
+    auto processo = avviaInvio("--nuovo-invio");
+    aspettaNelLog(*processo, "Fase 2: #3 Risposta: OK", 3);
+    // A folder where the log should be: no line can be written.
+    fs::remove(log());
+    fs::create_directory(log());
+    const Riepilogo riepilogo = verifica(fine(*processo), vuote, true);
+    verificaTuttiArrivati(riepilogo);
+    EXPECT_THAT(ultimoEsito_.errore, HasSubstr("Eccezione in suLog"));
+
+    fs::remove(log());
+    verificaTuttiArrivati(invio("--nuovo-invio"));
+}
+
+TEST_F(GuastiLocali, HostFailingCallsGivesSkippedOrFailedPatientsOnly) {
+    avviaCollettore();
+    const std::vector<std::string> elenco = elencoPazienti();
+    ASSERT_GT(elenco.size(), 10u);
+    // The fiscal code of one patient cannot be read; another's datasets
+    // cannot be made; a third's last visit cannot be asked; a fourth's row
+    // counts are nonsense.
+    sql("INSERT INTO standin_guasti(metodo, argomento, paziente, fallisce) VALUES "
+        "('leggi_attributo', 'codice_fiscale', '" +
+        elenco[1] +
+        "', 1), "
+        "('new_object', NULL, '" +
+        elenco[3] +
+        "', 1), "
+        "('sql_dump_string', NULL, '" +
+        elenco[5] +
+        "', 1);"
+        "INSERT INTO standin_guasti(metodo, argomento, paziente, risposta) VALUES "
+        "('call_method_pipe', '*.rowcount', '" +
+        elenco[7] + "', 'molti');");
+    const Riepilogo guasto = invio("--nuovo-invio");
+    ASSERT_TRUE(guasto.letto()) << ultimoEsito_.errore;
+    EXPECT_GE(righeLog("Fase 1: creaTracciato: KO - Errore:"), 1);
+    EXPECT_GE(conta(ultimaSessione(), "SCARTATO (non inviabile perchè privo di codice fiscale)"),
+              1);
+
+    sql("DELETE FROM standin_guasti;");
+    verificaTuttiArrivati(invio("--nuovo-invio"));
+}
+
 }  // namespace
 }  // namespace kvt::e2e
