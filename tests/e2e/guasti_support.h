@@ -54,7 +54,11 @@ class Guasti : public E2e {
     // The lines of the last session's log that begin with the text.
     int righeLog(const std::string& inizio) const;
 
+    // Records the run's summary and folders in the test report.
+    void registra(const std::string& comando, const Riepilogo& riepilogo);
+
     Esito ultimoEsito_;
+    int registrati_ = 0;
 };
 
 }  // namespace kvt::e2e

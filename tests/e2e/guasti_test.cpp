@@ -205,13 +205,16 @@ class GuastiLocali : public Guasti {
     std::unique_ptr<Processo> avviaInvio(const std::string& comando) {
         return avvia({"--utente", kUtente, comando});
     }
-    Esito fine(Processo& processo) {
+    // Waits for the new sending started in the background, then checks it.
+    Riepilogo fineInvio(Processo& processo, const StatoCartelle& prima) {
         Esito esito;
         esito.stato = processo.attendi(180s);
         esito.uscita = processo.uscita();
         esito.errore = processo.errore();
         ultimoEsito_ = esito;
-        return esito;
+        const Riepilogo riepilogo = verifica(esito, prima, true);
+        registra("--nuovo-invio", riepilogo);
+        return riepilogo;
     }
 };
 
@@ -222,7 +225,7 @@ TEST_F(GuastiLocali, ServiceGoneMidRunThenBackForResumeAndNewSending) {
     auto processo = avviaInvio("--nuovo-invio");
     aspettaNelLog(*processo, "Fase 2: #3 Risposta: OK", 5);
     collettore_->ferma();
-    const Riepilogo interrotto = verifica(fine(*processo), vuote, true);
+    const Riepilogo interrotto = fineInvio(*processo, vuote);
     ASSERT_TRUE(interrotto.letto()) << ultimoEsito_.errore;
     EXPECT_GE(interrotto.inviati, 5);
     EXPECT_GT(interrotto.erroriInvio, 0);
@@ -241,6 +244,50 @@ TEST_F(GuastiLocali, ServiceGoneMidRunThenBackForResumeAndNewSending) {
     EXPECT_TRUE(cartelle().noConn.empty());
     EXPECT_EQ(cartelle().inAttesa, dopo.inAttesa);
     // A new sending takes the rest.
+    verificaTuttiArrivati(invio("--nuovo-invio"));
+}
+
+TEST_F(GuastiLocali, ServiceAbsentKeepsEveryUploadForTheNextResume) {
+    collettoreSpento();
+    const Riepilogo spento = invio("--nuovo-invio");
+    ASSERT_TRUE(spento.letto()) << ultimoEsito_.errore;
+    EXPECT_EQ(spento.inviati, 0);
+    EXPECT_GT(spento.erroriInvio, 10);
+    EXPECT_EQ(cartelle().noConn.size(), static_cast<std::size_t>(spento.erroriInvio));
+    EXPECT_EQ(righeLog(rigaConnessione(6)), spento.erroriInvio);
+
+    avviaCollettore();
+    const Riepilogo ripreso = invio("--riprendi");
+    EXPECT_EQ(ripreso.inviati, spento.erroriInvio);
+    EXPECT_EQ(conta(ultimaSessione(), "NOCONN (recupero xml precedente)"), spento.erroriInvio);
+    verificaTuttiArrivati(ripreso);
+}
+
+TEST_F(GuastiLocali, LastVisitFileNotWritableEndsTheRunAfterFilingTheUpload) {
+    avviaCollettore();
+    // A folder where the last-visit file should be: it cannot be replaced.
+    fs::create_directories(kvt() / "update_new.ini");
+    const Esito esito = comandi({"--nuovo-invio"});
+    EXPECT_EQ(esito.stato, 3) << esito.errore;
+    EXPECT_FALSE(leggiRiepilogo(esito.uscita).letto()) << esito.uscita;
+    EXPECT_THAT(leggi(log()), HasSubstr("Invio interrotto - Errore: "));
+    // As the run's rules say, the upload accepted before the failure is
+    // already filed as sent; nothing else was touched.
+    const StatoCartelle dopo = cartelle();
+    ASSERT_EQ(dopo.inviati.size(), 1u);
+    EXPECT_EQ(archiviati().count(leggi(xml() / "inviati" / dopo.inviati.front())), 1u);
+    EXPECT_TRUE(dopo.inAttesa.empty());
+    EXPECT_TRUE(dopo.noConn.empty());
+
+    // Resuming counts it as sent and takes the rest; a new sending (which
+    // has no date for it) sends it again, harmlessly.
+    fs::remove(kvt() / "update_new.ini");
+    const Esito ripresa = comandi({"--riprendi"});
+    const Riepilogo ripreso = leggiRiepilogo(ripresa.uscita);
+    ASSERT_TRUE(ripreso.letto()) << ripresa.errore;
+    EXPECT_GE(ripreso.giaInviati, 1);
+    EXPECT_EQ(ripreso.erroriInvio, 0);
+    EXPECT_GT(ripreso.inviati, 10);
     verificaTuttiArrivati(invio("--nuovo-invio"));
 }
 
@@ -346,7 +393,7 @@ TEST_F(GuastiLocali, LogDeletedMidRunIsMadeAgain) {
     auto processo = avviaInvio("--nuovo-invio");
     aspettaNelLog(*processo, "Fase 2: #3 Risposta: OK", 3);
     fs::remove(log());
-    const Riepilogo riepilogo = verifica(fine(*processo), vuote, true);
+    const Riepilogo riepilogo = fineInvio(*processo, vuote);
     verificaTuttiArrivati(riepilogo);
     // The log was made again and ends with the summary.
     EXPECT_THAT(leggi(log()), HasSubstr("Errore connessione invio:0"));
@@ -361,7 +408,7 @@ TEST_F(GuastiLocali, LogNotWritableMidRunLosesLinesButNotTheRun) {
     // A folder where the log should be: no line can be written.
     fs::remove(log());
     fs::create_directory(log());
-    const Riepilogo riepilogo = verifica(fine(*processo), vuote, true);
+    const Riepilogo riepilogo = fineInvio(*processo, vuote);
     verificaTuttiArrivati(riepilogo);
     EXPECT_THAT(ultimoEsito_.errore, HasSubstr("Eccezione in suLog"));
 
