@@ -341,7 +341,44 @@ TEST_F(GuastiLocali, AnswersNotWritableAreStillReadFromWhatTheServiceSaid) {
     verificaTuttiArrivati(accettato);
     EXPECT_EQ(accettato.inviati, rifiutato.erroriInvio);
     EXPECT_EQ(righeLog("Fase 2: #3 Risposta: OK"), accettato.inviati);
+
+    // The other way round: acceptances are on disk, the service now refuses.
+    // The patients sent again (those without visits are sent at every new
+    // sending) are refused, never taken for accepted.
+    avviaCollettore({"refuse-patient"});
+    const std::size_t archiviatiPrima = archiviati().size();
+    const Riepilogo respinto = invio("--nuovo-invio");
+    ASSERT_TRUE(respinto.letto()) << ultimoEsito_.errore;
+    EXPECT_EQ(respinto.inviati, 0);
+    EXPECT_GT(respinto.erroriInvio, 0);
+    EXPECT_EQ(righeLog("Fase 2: #3 Risposta: KO - CodiceErrore: "), respinto.erroriInvio);
+    EXPECT_EQ(archiviati().size(), archiviatiPrima);
     scrivibile(xml() / "risposte");
+}
+
+TEST_F(GuastiLocali, ConnectorLogNotWritableDoesNotStopTheSending) {
+    avviaCollettore();
+    fs::create_directories(lavoro() / "lk.log");
+    verificaTuttiArrivati(invio("--nuovo-invio"));
+}
+
+TEST_F(GuastiLocali, RegistryGoneMidRunLeavesTheRestWaitingForAConnection) {
+    avviaCollettore({"delay=40"});
+    const StatoCartelle vuote = cartelle();
+    auto processo = avviaInvio("--nuovo-invio");
+    aspettaNelLog(*processo, "Fase 2: #3 Risposta: OK", 3);
+    // Without its settings the connector has no service to reach.
+    fs::remove(registro());
+    const Riepilogo senza = fineInvio(*processo, vuote);
+    ASSERT_TRUE(senza.letto()) << ultimoEsito_.errore;
+    EXPECT_GT(senza.erroriInvio, 0);
+    EXPECT_GE(cartelle().noConn.size() + 1, static_cast<std::size_t>(senza.erroriInvio));
+
+    avviaCollettore();
+    const Riepilogo ripreso = invio("--riprendi");
+    EXPECT_EQ(ripreso.erroriInvio, 0);
+    EXPECT_TRUE(cartelle().noConn.empty());
+    verificaTuttiArrivati(invio("--nuovo-invio"));
 }
 
 TEST_F(GuastiLocali, XmlFolderNotWritableCountsEveryBuildAsFailed) {
