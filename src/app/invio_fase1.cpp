@@ -169,9 +169,11 @@ void TfrmMain::elaboraPaziente(int i, int n) {
               percorsi.fileXml);
         ++contatori_.nScartati;
     } else if (esisteFile(percorsi.fileXml) &&
-               invioInCorso().interrotto(nomeFile(percorsi.fileXml))) {
-        // The run that built this file stopped before filing it: it may never
-        // have reached the service, so it is made and sent again.
+               (fileVuoto(percorsi.fileXml) ||
+                invioInCorso().interrotto(nomeFile(percorsi.fileXml)))) {
+        // The run that built this file stopped before filing it (or the
+        // file's content was lost with the power): it may never have reached
+        // the service, so it is made and sent again.
         suLog(fase + "  RIPRESO (invio precedente interrotto, tracciato da rifare) " +
               percorsi.fileXml);
         cancellaFile(percorsi.fileXml);
@@ -212,8 +214,9 @@ void TfrmMain::costruisciEInvia(int i, int n, const PercorsiPaziente& percorsi,
     inCorso.inizia(nomeFile(percorsi.fileXml), dataOraATesto(ultimaVisita));
     if (esisteFile(percorsi.fileNoConn)) {
         const std::optional<DateTime> scritto = dataFile(percorsi.fileNoConn);
-        if (!scritto || ultimaVisita > *scritto) {
+        if (!scritto || ultimaVisita > *scritto || fileVuoto(percorsi.fileNoConn)) {
             // Visited since the file was made: it no longer holds the record.
+            // An empty one never held it.
             cancellaFile(percorsi.fileNoConn);
             creaTracciato(percorsi.fileXml);
         } else {

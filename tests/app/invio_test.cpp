@@ -888,6 +888,32 @@ TEST_F(InvioTest, AnUploadAStoppedRunLeftUnfiledIsMadeAndSentAgain) {
     EXPECT_EQ(connettore.richieste.size(), 2u);
 }
 
+// Files are renamed into place without waiting for the disk, so after a
+// power cut a new one can come back empty: an empty upload is never passed
+// over as refused nor taken back as waiting, it is made again.
+TEST_F(InvioTest, AnEmptyUploadLeftByAPowerCutIsMadeAgain) {
+    studio.aggiungi({.codice = "a", .cognome = "ALFA", .nome = "A", .codiceFiscale = "AAA"});
+    studio.aggiungi({.codice = "b", .cognome = "BETA", .nome = "B", .codiceFiscale = "BBB"});
+    studio.aggiungiVisita("b", "2009-03-10", "09:00");
+    fs::create_directories(studio.xml() / "no_conn");
+    scriviFileDiProva(xml("AAA"), "");
+    scriviFileDiProva(studio.xml() / "no_conn" / nome("BBB"), "");
+
+    const std::vector<std::string> righe = esegui();
+
+    EXPECT_TRUE(contiene(righe,
+                         "Fase 1: paz1  RIPRESO (invio precedente interrotto, tracciato "
+                         "da rifare) " +
+                             xml("AAA") + kOra));
+    EXPECT_TRUE(cheIniziano(righe, "Fase 1: paz2  NOCONN").empty());
+    EXPECT_EQ(fileIn(studio.xml() / "inviati", ".xml"),
+              (std::vector<std::string>{nome("AAA"), nome("BBB")}));
+    for (const std::string& richiesta : connettore.richieste) {
+        EXPECT_FALSE(richiesta.empty());
+    }
+    EXPECT_EQ(finestra->contatori().nInviati, 2);
+}
+
 TEST_F(InvioTest, WorkingFilesAreReplacedWholeAndReadableByTheirOwnerOnly) {
     studio.aggiungi({.codice = "1", .cognome = "ACCETTO", .nome = "A", .codiceFiscale = "AAA"});
     studio.aggiungi({.codice = "2", .cognome = "BOCCIATO", .nome = "B", .codiceFiscale = "BBB"});
