@@ -279,8 +279,7 @@ TEST_F(GuastiLocali, LastVisitFileNotWritableEndsTheRunAfterFilingTheUpload) {
     EXPECT_TRUE(dopo.inAttesa.empty());
     EXPECT_TRUE(dopo.noConn.empty());
 
-    // Resuming counts it as sent and takes the rest; a new sending (which
-    // has no date for it) sends it again, harmlessly.
+    // Resuming counts it as sent and takes the rest.
     fs::remove(kvt() / "update_new.ini");
     const Esito ripresa = comandi({"--riprendi"});
     const Riepilogo ripreso = leggiRiepilogo(ripresa.uscita);
