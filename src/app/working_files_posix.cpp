@@ -42,6 +42,10 @@ void accodaAFile(const std::string& file, std::string_view testo) {
     if (descrittore < 0) {
         throw std::system_error(errno, std::generic_category());
     }
+    // The end before this write: a write cut short (disk full, file size
+    // limit) is taken back, so that the file never ends in half a line.
+    struct stat prima {};
+    const bool misurato = ::fstat(descrittore, &prima) == 0;
     std::size_t scritti = 0;
     while (scritti < testo.size()) {
         const ssize_t n = ::write(descrittore, testo.data() + scritti, testo.size() - scritti);
@@ -50,6 +54,9 @@ void accodaAFile(const std::string& file, std::string_view testo) {
                 continue;
             }
             const int codice = errno;
+            if (scritti > 0 && misurato) {
+                [[maybe_unused]] const int ignorato = ::ftruncate(descrittore, prima.st_size);
+            }
             ::close(descrittore);
             throw std::system_error(codice, std::generic_category());
         }

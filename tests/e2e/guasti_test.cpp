@@ -408,6 +408,9 @@ TEST_F(GuastiLocali, FileSizeLimitMakesWritesFailWithoutEndingTheProgram) {
     ASSERT_TRUE(limitato.letto()) << ultimoEsito_.errore;
     EXPECT_THAT(ultimoEsito_.errore, HasSubstr("Eccezione in suLog"));
     EXPECT_LE(fs::file_size(log()), 12000u);
+    // Lines past the limit are lost whole: the log ends with a whole line.
+    const std::string testoLog = leggi(log());
+    EXPECT_TRUE(testoLog.ends_with("\r\n")) << testoLog.substr(testoLog.size() - 80);
     // The uploads past the limit could not be saved: counted as creation
     // errors, nothing half-written left behind.
     EXPECT_GT(limitato.erroriCreazione, static_cast<int>(cartelle().err.size()));
