@@ -98,6 +98,11 @@ const GuastoCollettore kGuastiCollettore[] = {
 };
 // clang-format on
 
+// Test names and failure messages show the case by its name.
+void PrintTo(const GuastoCollettore& guasto, std::ostream* uscita) {
+    *uscita << guasto.nome;
+}
+
 class GuastiDelCollettore : public Guasti,
                             public ::testing::WithParamInterface<GuastoCollettore> {};
 
