@@ -123,16 +123,54 @@ class AvanzamentoLog {
         resto_ += nuovo;
         const std::size_t fine = resto_.rfind('\n');
         if (fine != std::string::npos) {
-            invii_ += conta(resto_.substr(0, fine), "Fase 2: paz");
+            const std::string completo = resto_.substr(0, fine);
+            invii_ += conta(completo, "Fase 2: paz");
+            const std::size_t inizio = completo.rfind('\n');
+            ultimaRiga_ = completo.substr(inizio == std::string::npos ? 0 : inizio + 1);
+            righeNuove_ = true;
+            if (!ultimaRiga_.empty() && ultimaRiga_.back() == '\r') {
+                ultimaRiga_.pop_back();
+            }
             resto_.erase(0, fine + 1);
         }
         return invii_;
+    }
+
+    // Where the last complete line of the log says the run was.
+    std::string fase() {
+        invii();
+        static const std::pair<const char*, const char*> kFasi[] = {
+            {"Fase 2: #3 Risposta: OK", "accettato, non ancora archiviato"},
+            {"Fase 2: #3", "risposta letta"},
+            {"Fase 2: #2", "risposta ricevuta"},
+            {"Fase 2: #1", "tracciato in invio"},
+            {"Fase 2: paz", "connessione"},
+            {"Fase 1: creaTracciato", "tracciato scritto"},
+            {"Fase 1: paz", "paziente deciso"},
+            {"paz:", "costruzione del tracciato"},
+            {"START", "inizio dell'invio"},
+        };
+        for (const auto& [inizio, fase] : kFasi) {
+            if (ultimaRiga_.rfind(inizio, 0) == 0) {
+                return fase;
+            }
+        }
+        return righeNuove_ && ultimaRiga_.empty() ? "tra due pazienti" : "avvio e accesso";
+    }
+
+    // A run starts: its phase is read only from the lines it writes.
+    void nuovaEsecuzione() {
+        invii();
+        righeNuove_ = false;
+        ultimaRiga_.clear();
     }
 
   private:
     fs::path log_;
     std::uintmax_t letti_ = 0;
     std::string resto_;
+    std::string ultimaRiga_;
+    bool righeNuove_ = false;
     int invii_ = 0;
 };
 
@@ -145,6 +183,7 @@ class Interruzioni : public E2e {
     // itself first.
     bool avviaEUccidi(const std::string& comando, AvanzamentoLog& avanzamento, int inviiPrima,
                       std::chrono::microseconds pausa) {
+        avanzamento.nuovaEsecuzione();
         auto processo = avvia({"--utente", kUtente, comando});
         const int obiettivo = avanzamento.invii() + inviiPrima;
         const auto limite = std::chrono::steady_clock::now() + 120s;
@@ -155,8 +194,14 @@ class Interruzioni : public E2e {
             std::this_thread::sleep_for(200us);
         }
         std::this_thread::sleep_for(pausa);
-        return processo->uccidiSeVivo();
+        if (!processo->uccidiSeVivo()) {
+            return false;
+        }
+        ++uccisePerFase[avanzamento.fase()];
+        return true;
     }
+
+    std::map<std::string, int> uccisePerFase;
 };
 
 TEST_F(Interruzioni, KilledSendingLosesNoPatientAndLeavesNoBrokenFile) {
@@ -294,7 +339,12 @@ TEST_F(Interruzioni, KilledSendingLosesNoPatientAndLeavesNoBrokenFile) {
               << " non valide, " << ricevuto.duplicati() << " tracciati ricevuti due volte o piu'\n"
               << "File: " << fileControllati << " controllati, " << fileRotti
               << " non ben formati, " << temporanei << " temporanei rimasti, " << dateMancanti
-              << " date di visita mancanti\n";
+              << " date di visita mancanti\n"
+              << "Uccisioni dopo l'ultima riga del log:";
+    for (const auto& [fase, volte] : uccisePerFase) {
+        std::cout << " " << fase << " " << volte << ";";
+    }
+    std::cout << "\n";
 }
 
 }  // namespace
