@@ -35,14 +35,27 @@ std::string_view senzaBianchi(std::string_view testo) {
 
 // The text as valid UTF-8: a byte that does not belong to a UTF-8 sequence
 // is taken as the Latin-1 character it would be in the host's code page, so
-// that no host value can make the upload file malformed.
+// that no host value can make the upload file malformed. U+FFFE and U+FFFF
+// are UTF-8 but no XML character: they become blanks, as control characters do.
 std::string utf8Valido(std::string_view testo) {
     const bool soloAscii =
         std::all_of(testo.begin(), testo.end(), [](char c) { return (c & 0x80) == 0; });
     if (soloAscii) {
         return std::string(testo);
     }
-    return utf16ToUtf8(utf8ToUtf16(testo));
+    const std::string valido = utf16ToUtf8(utf8ToUtf16(testo));
+    std::string risultato;
+    risultato.reserve(valido.size());
+    for (std::size_t i = 0; i < valido.size(); ++i) {
+        if (valido[i] == '\xEF' && i + 2 < valido.size() && valido[i + 1] == '\xBF' &&
+            (valido[i + 2] == '\xBE' || valido[i + 2] == '\xBF')) {
+            risultato += ' ';
+            i += 2;
+        } else {
+            risultato += valido[i];
+        }
+    }
+    return risultato;
 }
 
 bool continuazione(char c) {

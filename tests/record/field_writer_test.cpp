@@ -182,6 +182,20 @@ TEST_F(FieldWriterTest, BytesThatAreNotUtf8AreTakenAsLatin1) {
     EXPECT_EQ(campo("caff\xE8 lungo", "AN", 5), "caff\xC3\xA8");
 }
 
+TEST_F(FieldWriterTest, NonCharactersXmlCannotCarryBecomeBlanks) {
+    // U+FFFE and U+FFFF are valid UTF-8 but no XML character; U+FFFD and
+    // U+10FFFF around them are, and stay.
+    EXPECT_EQ(campo("a\xEF\xBF\xBE"
+                    "b\xEF\xBF\xBF"
+                    "c\xEF\xBF\xBD"
+                    "d\xF4\x8F\xBF\xBF",
+                    "MEMO"),
+              "a b c\xEF\xBF\xBD"
+              "d\xF4\x8F\xBF\xBF");
+    // Each counts as one character of an "AN" length.
+    EXPECT_EQ(campo("\xEF\xBF\xBE\xEF\xBF\xBFxyz", "AN", 3), "  x");
+}
+
 TEST_F(FieldWriterTest, ValuesFailingTheirKindAreNotedAsWarnings) {
     campo("ABCDEFGHIJ", "AN", 8, "trxNome");
     campo("  89.7 ", "ANF", 7, "trxCodPrestazione");
