@@ -3,6 +3,7 @@
 // hold patient data: replacing a file atomically, and creating a new private
 // file. Contents are bytes (on POSIX the workstation's code page is UTF-8).
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,25 @@ std::optional<std::string> readAll(const std::filesystem::path& path);
 // only (0600). A symbolic link is followed: its target is replaced. Raises
 // kvt::Error with a readable reason on failure; the target is then unchanged.
 void writeAtomically(const std::filesystem::path& path, std::string_view content);
+
+// The same replacement, for content written a piece at a time: the pieces go
+// to the temporary file, and commit() renames it over the target. A file not
+// committed (an error, an exception) is removed and the target is unchanged.
+// Every failure raises kvt::Error with a readable reason.
+class AtomicFile {
+  public:
+    explicit AtomicFile(const std::filesystem::path& path);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    void write(std::string_view content);
+    void commit();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // Creates a file that must not exist yet (an existing file or link makes it
 // fail), readable and writable by its owner only, and writes the content.
