@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -166,10 +167,10 @@ class Processo {
     std::optional<int> attendi(std::chrono::milliseconds limite = 120s) {
         const auto scadenza = std::chrono::steady_clock::now() + limite;
         int stato = 0;
-        while (::waitpid(pid_, &stato, WNOHANG) == 0) {
+        while (::wait4(pid_, &stato, WNOHANG, &uso_) == 0) {
             if (std::chrono::steady_clock::now() > scadenza) {
                 ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &stato, 0);
+                ::wait4(pid_, &stato, 0, &uso_);
                 pid_ = -1;
                 return std::nullopt;
             }
@@ -190,11 +191,16 @@ class Processo {
             pid_ = -1;
         }
     }
+    // The peak resident memory of the process in KiB, once it has ended. It
+    // counts the test process's own peak as well (the child shares its memory
+    // until it starts the program), so a test that measures keeps itself small.
+    long piccoMemoriaKib() const { return uso_.ru_maxrss; }
     std::string uscita() const { return leggi(uscita_); }
     std::string errore() const { return leggi(errore_); }
 
   private:
     pid_t pid_ = -1;
+    rusage uso_{};
     fs::path uscita_;
     fs::path errore_;
 };
@@ -202,8 +208,10 @@ class Processo {
 // kvt-collector on 127.0.0.1 with a free port, stopped when the object goes.
 class Collettore {
   public:
+    // `opzioni` are further options of kvt-collector, as its command line has them.
     Collettore(const fs::path& lavoro, const fs::path& archivio,
-               const std::vector<std::string>& guasti = {}) {
+               const std::vector<std::string>& guasti = {},
+               const std::vector<std::string>& opzioni = {}) {
         std::vector<std::string> argv = {(kBin / "kvt-collector").string(),
                                          "--listen",
                                          "127.0.0.1:0",
@@ -215,6 +223,7 @@ class Collettore {
             argv.push_back("--fault");
             argv.push_back(guasto);
         }
+        argv.insert(argv.end(), opzioni.begin(), opzioni.end());
         const fs::path uscita = lavoro / ("collector-" + std::to_string(++avvii_) + ".out");
         processo_ = std::make_unique<Processo>(argv, std::map<std::string, std::string>{}, uscita,
                                                lavoro / "collector.err");
@@ -261,6 +270,7 @@ struct Esito {
     std::optional<int> stato;
     std::string uscita;
     std::string errore;
+    long piccoMemoriaKib = 0;
 };
 
 // Every test has its own practice, program folder, registry file and
@@ -286,7 +296,8 @@ class E2e : public ::testing::Test {
     // Writes the registry file for the practice and the connector's URL.
     void scriviRegistro(const std::string& url);
     // Starts the collector (with these faults) and points the registry at it.
-    void avviaCollettore(const std::vector<std::string>& guasti = {});
+    void avviaCollettore(const std::vector<std::string>& guasti = {},
+                         const std::vector<std::string>& opzioni = {});
     // Points the registry at a loopback port nothing listens on.
     void collettoreSpento();
     // A password file of the test.

@@ -5,14 +5,8 @@
 // be well-formed and valid for libxml2, carry the right pseudonym, and hold
 // every text as the field writer defines it.
 #include <gtest/gtest.h>
-#include <libxml/parser.h>
-#include <libxml/valid.h>
-#include <libxml/xpath.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -25,11 +19,14 @@
 #include "peers/vellodoc/vellodoc_server.h"
 #include "record/record_fixture.h"
 #include "record/tld_crea_nodo.h"
+#include "reliability/tracciato_libxml.h"
 
 namespace kvt {
 namespace {
 
 namespace fs = std::filesystem;
+using test::sha1Atteso;
+using test::Tracciato;
 
 constexpr const char* kMedico = "MMG1";
 constexpr const char* kUtente = "medico";
@@ -142,87 +139,6 @@ std::string primiCaratteri(const std::string& testo, std::size_t quanti) {
     }
     return testo.substr(0, i);
 }
-
-// SHA-1 of the fiscal code as the project computes it, written independently
-// of PSHLib: Windows-1252 bytes when the code has them, else its own bytes.
-std::string sha1Atteso(const std::string& codiceFiscale) {
-    const std::string byte = utf8ToWindows1252(codiceFiscale).value_or(codiceFiscale);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(byte.data(), byte.size(), digest, &size, EVP_sha1(), nullptr);
-    static constexpr char kCifre[] = "0123456789ABCDEF";
-    std::string hex;
-    for (unsigned int i = 0; i < size; ++i) {
-        hex += kCifre[digest[i] >> 4];
-        hex += kCifre[digest[i] & 15];
-    }
-    return hex;
-}
-
-void raccogli(void* destinazione, const char* formato, ...) {
-    char riga[1024];
-    va_list argomenti;
-    va_start(argomenti, formato);
-    std::vsnprintf(riga, sizeof riga, formato, argomenti);
-    va_end(argomenti);
-    *static_cast<std::string*>(destinazione) += riga;
-}
-
-// The upload file as libxml2 reads it: parsed strictly (no recovery, no
-// network, no size limit of its own), then checked against the document type.
-class Tracciato {
-  public:
-    explicit Tracciato(const std::string& xml) {
-        doc_ = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "tracciato.xml", nullptr,
-                             XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR);
-    }
-    ~Tracciato() {
-        if (doc_ != nullptr) {
-            xmlFreeDoc(doc_);
-        }
-    }
-    Tracciato(const Tracciato&) = delete;
-    Tracciato& operator=(const Tracciato&) = delete;
-
-    bool benFormato() const { return doc_ != nullptr; }
-
-    std::string erroriDtd() const {
-        xmlDtdPtr dtd = xmlParseDTD(nullptr, reinterpret_cast<const xmlChar*>(KVT_UPLOAD_DTD));
-        if (dtd == nullptr) {
-            return "document type non leggibile";
-        }
-        std::string errori;
-        xmlValidCtxtPtr contesto = xmlNewValidCtxt();
-        contesto->userData = &errori;
-        contesto->error = raccogli;
-        contesto->warning = raccogli;
-        const int valido = xmlValidateDtd(contesto, doc_, dtd);
-        xmlFreeValidCtxt(contesto);
-        xmlFreeDtd(dtd);
-        return valido == 1 ? std::string() : (errori.empty() ? "non valido" : errori);
-    }
-
-    // The texts of the nodes the path selects, in document order.
-    std::vector<std::string> testi(const char* percorso) const {
-        std::vector<std::string> risultato;
-        xmlXPathContextPtr contesto = xmlXPathNewContext(doc_);
-        xmlXPathObjectPtr trovati =
-            xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(percorso), contesto);
-        if (trovati != nullptr && trovati->nodesetval != nullptr) {
-            for (int i = 0; i < trovati->nodesetval->nodeNr; ++i) {
-                xmlChar* testo = xmlNodeGetContent(trovati->nodesetval->nodeTab[i]);
-                risultato.emplace_back(testo ? reinterpret_cast<const char*>(testo) : "");
-                xmlFree(testo);
-            }
-        }
-        xmlXPathFreeObject(trovati);
-        xmlXPathFreeContext(contesto);
-        return risultato;
-    }
-
-  private:
-    xmlDocPtr doc_ = nullptr;
-};
 
 // A temporary folder for the practice file, removed with its content.
 class CartellaTemporanea {
