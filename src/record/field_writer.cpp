@@ -18,6 +18,8 @@ constexpr std::string_view kObbligatorio = "OBL_";
 constexpr std::string_view kElementiRisultato =
     "trxDataEsecuzione;trxDexRisultato;trxEsito;trxUnitaMisura";
 constexpr std::string_view kCrLf = "\r\n";
+// Characters of a value quoted in a warning: twice the longest field.
+constexpr std::size_t kCaratteriAvviso = 200;
 
 bool bloccoOBianco(char c) {
     return static_cast<unsigned char>(c) <= 32;
@@ -160,7 +162,14 @@ std::string TldCreaNodo::controllaCampo(std::string_view elemento, std::string_v
         testoAvvisi += "Nome:";
         testoAvvisi += elemento;
         testoAvvisi += " Valore:";
-        testoAvvisi += valoreAvviso;
+        // A value far beyond any field's length is quoted by its start: a
+        // host text of megabytes must not be held, nor logged, once more.
+        if (caratteri(valoreAvviso) > kCaratteriAvviso) {
+            testoAvvisi += copia(valoreAvviso, 1, kCaratteriAvviso);
+            testoAvvisi += "...";
+        } else {
+            testoAvvisi += valoreAvviso;
+        }
         testoAvvisi += " Tipo:";
         testoAvvisi += base;
         testoAvvisi += " Atteso:";

@@ -110,7 +110,8 @@ class TldCreaNodo {
     std::string testoErrori;
     // Values written although they failed their kind's check (an "AN" text cut,
     // an "ANF" text of another length, a "B" text not understood): for each,
-    // CR LF + "Nome:" + element + " Valore:" + value + " Tipo:" + kind + " Atteso:" + length.
+    // CR LF + "Nome:" + element + " Valore:" + value + " Tipo:" + kind + " Atteso:" + length;
+    // a value of more than 200 characters is quoted by its first 200 and "...".
     std::string testoAvvisi;
 
     // -- Change window -------------------------------------------------------

@@ -213,6 +213,29 @@ TEST_F(FieldWriterTest, ValuesFailingTheirKindAreNotedAsWarnings) {
     EXPECT_TRUE(builder.testoErrori.empty());
 }
 
+TEST_F(FieldWriterTest, AWarningQuotesOnlyTheStartOfAHugeValue) {
+    // 1 MB of two-byte characters in a field of 50: the field holds 50 of
+    // them, the warning the first 200 and a mark that more followed.
+    const std::string huge = [] {
+        std::string testo;
+        for (int i = 0; i < 512 * 1024; ++i) {
+            testo += "\xC3\xA8";
+        }
+        return testo;
+    }();
+    std::string primi;
+    for (int i = 0; i < 200; ++i) {
+        primi += "\xC3\xA8";
+    }
+    EXPECT_EQ(campo(huge, "AN", 50, "trxFarmaco"), primi.substr(0, 100));
+    EXPECT_EQ(builder.testoAvvisi, "\r\nNome:trxFarmaco Valore:" + primi + "... Tipo:AN Atteso:50");
+    // A value of exactly 200 characters is quoted whole.
+    builder.testoAvvisi.clear();
+    campo(primi, "ANF", 7, "trxCodPrestazione");
+    EXPECT_EQ(builder.testoAvvisi,
+              "\r\nNome:trxCodPrestazione Valore:" + primi + " Tipo:ANF Atteso:7");
+}
+
 TEST_F(FieldWriterTest, CreaNodoMakesAnElementWithTheCheckedText) {
     XmlNode pieno = builder.creaNodo("trxDataNascita", "1980-01-31", "OBL_DATE", 8);
     EXPECT_EQ(pieno.xml(), "<trxDataNascita>31/01/1980</trxDataNascita>");
