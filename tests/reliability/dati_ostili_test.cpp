@@ -43,7 +43,13 @@ struct Campo {
 };
 
 constexpr Campo kCampi[] = {
+    {"//trxAnagrafica/trxGruppoSang", 0},
+    {"//trxAnagrafica/trxFattoreRH", 0},
+    {"//trxAnagrafica/trxCodICDDecesso", 0},
     {"//trxAnagrafica/trxCausaDecesso", 100},
+    {"//trxEsenzione/trxCodRegionaleEsenzione", 0},
+    {"//trxPrescrizioneEsameLaboratorio//trxUnitaMisura", 0},
+    {"//trxPrescrizioneFarmaco/trxCodAIC", 0},
     {"//trxAllergia[trxTipoAI='I']/trxFarmaco", 50},
     {"//trxEsenzione/trxDescrizioneEsenzione", 100},
     {"//trxProblemaClinico[trxProblemaFinale!='']/trxProblemaFinale", 100},
@@ -182,6 +188,9 @@ TEST_P(DatiOstili, TheUploadFileIsWellFormedValidAndCarriesEveryTextSoundly) {
             << campo.percorso << ": " << testi.front().substr(0, 200) << " invece di "
             << atteso.substr(0, 200);
     }
+    // The drug is the host's name up to its "*", which it keeps.
+    EXPECT_TRUE(letto.testi("//trxPrescrizioneFarmaco/trxFarmaco") ==
+                std::vector<std::string>{caso.atteso + "*"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Host, DatiOstili, ::testing::ValuesIn(test::casiOstili()),

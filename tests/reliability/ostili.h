@@ -46,7 +46,7 @@ inline const std::vector<Ostile>& casiOstili() {
         // Control characters become blanks; TAB and line breaks stay.
         {"controlli", "a\x01z\x02y\x08x\x0Bw\x0Cv\x0Eu\x1Bt\x1Fs\x7Fr\tq\np",
          "a z y x w v u t s\x7Fr\tq\np", ""},
-        {"nul", std::string("prima\0dopo\0fine", 16), "prima dopo fine", ""},
+        {"nul", std::string("prima\0dopo\0fine", 15), "prima dopo fine", ""},
         // Bytes outside UTF-8 are read as Latin-1: a lone continuation byte,
         // sequences cut short, an overlong form, an encoded surrogate and a
         // code beyond U+10FFFF.
@@ -78,17 +78,19 @@ inline const std::vector<Ostile>& casiOstili() {
 }
 
 // One patient of the doctor, host id `codice`, whose every text that reaches
-// the upload file (and name and address, which must not) holds `v`, with one
-// row of each dataset routed to each kind of item.
+// the upload file (and name and address, which must not) holds `v`, dates and
+// codes included, with one row of each dataset routed to each kind of item.
+// Only what decides the record's shape (sex, birth date, ASL, the types that
+// route a row) is ordinary, so that every section is there to check.
 inline void scriviPaziente(vellodoc::Database& db, const std::string& codice,
                            const std::string& medico, const std::string& codiceFiscale,
                            const std::string& v) {
     db.prepare(
           "INSERT INTO pazienti (codice, codice_medico, cognome, nome, codice_fiscale, sesso, "
           "data_nascita, gruppo_sanguigno, rh, codice_asl, via_piazza, numero_civico, "
-          "decesso_data_evento, decesso_codice_icd9_cm, decesso_causa) VALUES "
-          "(?4, ?1, ?2, ?2, ?3, 'F', '1950-02-03', 'A', '+', '301', ?2, ?2, '2024-01-02', "
-          "'428.0', ?2)")
+          "mmg_data_scelta, mmg_data_revoca, decesso_data_evento, decesso_codice_icd9_cm, "
+          "decesso_causa) VALUES "
+          "(?4, ?1, ?2, ?2, ?3, 'F', '1950-02-03', ?2, ?2, '301', ?2, ?2, ?2, ?2, ?2, ?2, ?2)")
         .bind(1, medico)
         .bind(2, v)
         .bind(3, codiceFiscale)
@@ -105,7 +107,7 @@ inline void scriviPaziente(vellodoc::Database& db, const std::string& codice,
         "'2019-01-01 00:00:00'), (?2, '250.0', ?1, 'S', '2019-02-01', 'metabolismo', "
         "'2019-02-01 00:00:00')");
     inserisci(
-        "INSERT INTO esenzione VALUES (?2, '013', ?1, '12345678', '250', '2020-03-10', "
+        "INSERT INTO esenzione VALUES (?2, '013', ?1, ?1, '250', '2020-03-10', "
         "'2030-03-10', '2020-03-10 00:00:00')");
     inserisci(
         "INSERT INTO prescrizione_accertamento (codice, id_prescrizione_vd, "
@@ -123,7 +125,7 @@ inline void scriviPaziente(vellodoc::Database& db, const std::string& codice,
         "INSERT INTO prescrizione_varia VALUES (?2, ?1, '2023-04-01', '2', '10,00', "
         "'2023-04-01 00:00:00')");
     inserisci(
-        "INSERT INTO prescrizione_farmaco VALUES (?2, '012345678', 'FARMACO*' || ?1, "
+        "INSERT INTO prescrizione_farmaco VALUES (?2, ?1, ?1 || '*' || ?1, "
         "'2023-05-01', '1', 'A', 'S', ?1, '2023-05-01 00:00:00')");
     inserisci(
         "INSERT INTO prestazione_incentivante VALUES (?2, '2023-06-01', ?1, ?1, "
