@@ -186,9 +186,10 @@ TEST_F(Memoria, ManyOrdinaryPatientsNeedNoMoreMemoryThanFew) {
     const long pochi = piccoOrdinario(50);
     const long molti = piccoOrdinario(2000);
     std::cout << "picco 50 pazienti " << pochi << " KiB, 2000 pazienti " << molti << " KiB\n";
-    // Forty times the patients: a leak of even a few KiB a patient would
-    // show; what is allowed is the larger records a larger practice holds.
-    EXPECT_LT(molti, pochi + 6 * 1024) << mib(pochi) << " MiB, " << mib(molti) << " MiB";
+    // Forty times the patients: a leak of 4 KiB a patient (less than one
+    // ordinary record) would show; what is allowed is the larger records and
+    // patient list of a larger practice (some 4 MiB).
+    EXPECT_LT(molti, pochi + 8 * 1024) << mib(pochi) << " MiB, " << mib(molti) << " MiB";
 }
 
 }  // namespace
