@@ -184,6 +184,29 @@ class Processo {
     }
 
     bool vivo() const { return pid_ > 0 && ::kill(pid_, 0) == 0; }
+    // True once the process has ended (it is then reaped).
+    bool terminato() {
+        int stato = 0;
+        if (pid_ > 0 && ::waitpid(pid_, &stato, WNOHANG) == pid_) {
+            pid_ = -1;
+        }
+        return pid_ <= 0;
+    }
+    // Kills the process if it is still running; false when it had already
+    // ended by itself (then it is only reaped).
+    bool uccidiSeVivo() {
+        if (pid_ <= 0) {
+            return false;
+        }
+        int stato = 0;
+        const bool vivo = ::waitpid(pid_, &stato, WNOHANG) == 0;
+        if (vivo) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+        return vivo;
+    }
     void uccidi() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
@@ -208,7 +231,6 @@ class Processo {
 // kvt-collector on 127.0.0.1 with a free port, stopped when the object goes.
 class Collettore {
   public:
-    // `opzioni` are further options of kvt-collector, as its command line has them.
     Collettore(const fs::path& lavoro, const fs::path& archivio,
                const std::vector<std::string>& guasti = {},
                const std::vector<std::string>& opzioni = {}) {
@@ -296,6 +318,7 @@ class E2e : public ::testing::Test {
     // Writes the registry file for the practice and the connector's URL.
     void scriviRegistro(const std::string& url);
     // Starts the collector (with these faults) and points the registry at it.
+    // `opzioni`: further options of kvt-collector (its journal, say).
     void avviaCollettore(const std::vector<std::string>& guasti = {},
                          const std::vector<std::string>& opzioni = {});
     // Points the registry at a loopback port nothing listens on.
