@@ -45,9 +45,10 @@ class AtomicFile {
 bool writeNewPrivate(const std::filesystem::path& path, std::string_view content);
 
 // Removes from the folder (not its subfolders) the temporary files that a
-// process killed inside `writeAtomically` (or an `AtomicFile`) left behind: they hold part of a
-// file and were never renamed into place. Only for folders whose writers are
-// all stopped (the caller holds their lock). Gives how many were removed.
+// process killed inside `writeAtomically` (or an `AtomicFile`) left behind:
+// they hold part of a file and were never renamed into place. Only for
+// folders whose writers are all stopped (the caller holds their lock). Gives
+// how many were removed.
 int removeInterruptedWrites(const std::filesystem::path& folder);
 
 // True when the name is one `writeAtomically` and `AtomicFile` give their
