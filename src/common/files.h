@@ -3,6 +3,7 @@
 // hold patient data: replacing a file atomically, and creating a new private
 // file. Contents are bytes (on POSIX the workstation's code page is UTF-8).
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,18 +20,39 @@ std::optional<std::string> readAll(const std::filesystem::path& path);
 // kvt::Error with a readable reason on failure; the target is then unchanged.
 void writeAtomically(const std::filesystem::path& path, std::string_view content);
 
+// The same replacement, for content written a piece at a time: the pieces go
+// to the temporary file, and commit() renames it over the target. A file not
+// committed (an error, an exception) is removed and the target is unchanged.
+// Every failure raises kvt::Error with a readable reason.
+class AtomicFile {
+  public:
+    explicit AtomicFile(const std::filesystem::path& path);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    void write(std::string_view content);
+    void commit();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // Creates a file that must not exist yet (an existing file or link makes it
 // fail), readable and writable by its owner only, and writes the content.
 // False on any failure; a partly written file is removed.
 bool writeNewPrivate(const std::filesystem::path& path, std::string_view content);
 
 // Removes from the folder (not its subfolders) the temporary files that a
-// process killed inside `writeAtomically` left behind: they hold part of a
-// file and were never renamed into place. Only for folders whose writers are
-// all stopped (the caller holds their lock). Gives how many were removed.
+// process killed inside `writeAtomically` (or an `AtomicFile`) left behind:
+// they hold part of a file and were never renamed into place. Only for
+// folders whose writers are all stopped (the caller holds their lock). Gives
+// how many were removed.
 int removeInterruptedWrites(const std::filesystem::path& folder);
 
-// True when the name is one `writeAtomically` gives its temporary files.
+// True when the name is one `writeAtomically` and `AtomicFile` give their
+// temporary files.
 bool isInterruptedWriteName(std::string_view name);
 
 }  // namespace kvt::files

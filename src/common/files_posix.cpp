@@ -83,50 +83,96 @@ std::optional<std::string> readAll(const std::filesystem::path& path) {
     return content;
 }
 
-void writeAtomically(const std::filesystem::path& requested, std::string_view content) {
-    std::filesystem::path path = requested;
+struct AtomicFile::State {
+    std::filesystem::path requested;  // as given, for messages
+    std::filesystem::path path;       // the file replaced (a link's target)
+    std::string temporary;
+    int fd = -1;
+
+    // Closes and removes the temporary file, then raises.
+    [[noreturn]] void discard(int error) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+        ::unlink(temporary.c_str());
+        fail(requested, error);
+    }
+};
+
+AtomicFile::AtomicFile(const std::filesystem::path& requested) : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.requested = requested;
+    s.path = requested;
     std::error_code ec;
-    if (std::filesystem::is_symlink(path, ec)) {
-        path = std::filesystem::weakly_canonical(path, ec);
+    if (std::filesystem::is_symlink(s.path, ec)) {
+        s.path = std::filesystem::weakly_canonical(s.path, ec);
         if (ec) {
             fail(requested, ec.value());
         }
     }
     mode_t mode = S_IRUSR | S_IWUSR;
     struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0) {
+    if (::stat(s.path.c_str(), &existing) == 0) {
         mode = existing.st_mode & 07777;
     }
 
-    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
-    std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
+    const std::filesystem::path folder = s.path.has_parent_path() ? s.path.parent_path() : ".";
+    s.temporary = (folder / ("." + s.path.filename().string() + ".XXXXXX")).string();
+    s.fd = ::mkstemp(s.temporary.data());
+    if (s.fd < 0) {
         fail(requested, errno);
     }
-    const auto discard = [&](int error) {
-        ::close(fd);
-        ::unlink(pattern.c_str());
-        fail(requested, error);
-    };
+    if (::fchmod(s.fd, mode) != 0) {
+        s.discard(errno);
+    }
+}
+
+AtomicFile::~AtomicFile() {
+    if (state_->fd >= 0) {
+        ::close(state_->fd);
+        ::unlink(state_->temporary.c_str());
+    }
+}
+
+void AtomicFile::write(std::string_view content) {
+    State& s = *state_;
+    if (s.fd < 0) {
+        fail(s.requested, EBADF);
+    }
+    if (!writeAllTo(s.fd, content)) {
+        s.discard(errno);
+    }
+}
+
+void AtomicFile::commit() {
+    State& s = *state_;
+    if (s.fd < 0) {
+        fail(s.requested, EBADF);
+    }
     // No fsync: the rename alone is what keeps readers from half a file, and
     // forcing each file to the disk cost a journal commit for every upload,
     // answer and last-visit file, so that a sending spent most of its time
     // waiting on the disk. Everything written this way can be made again: the
     // next new sending rebuilds what a power cut may have left empty.
-    if (::fchmod(fd, mode) != 0 || !writeAllTo(fd, content)) {
-        discard(errno);
-    }
+    const int fd = s.fd;
+    s.fd = -1;
     if (::close(fd) != 0) {
         const int error = errno;
-        ::unlink(pattern.c_str());
-        fail(requested, error);
+        ::unlink(s.temporary.c_str());
+        fail(s.requested, error);
     }
-    if (::rename(pattern.c_str(), path.c_str()) != 0) {
+    if (::rename(s.temporary.c_str(), s.path.c_str()) != 0) {
         const int error = errno;
-        ::unlink(pattern.c_str());
-        fail(requested, error);
+        ::unlink(s.temporary.c_str());
+        fail(s.requested, error);
     }
+}
+
+void writeAtomically(const std::filesystem::path& path, std::string_view content) {
+    AtomicFile file(path);
+    file.write(content);
+    file.commit();
 }
 
 bool writeNewPrivate(const std::filesystem::path& path, std::string_view content) {

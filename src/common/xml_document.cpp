@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "common/errors.h"
 #include "common/files.h"
@@ -233,7 +234,13 @@ bool isText(pugi::xml_node node) {
     return type == pugi::node_pcdata || type == pugi::node_cdata;
 }
 
-void appendNode(std::string& out, pugi::xml_node node, int depth, bool indent);
+// Hands the text written so far to a file and empties it, so that saving a
+// large document never holds the whole of its text.
+using Flush = std::function<void(std::string&)>;
+constexpr std::size_t kFlushSize = 1 << 20;
+
+void appendNode(std::string& out, pugi::xml_node node, int depth, bool indent,
+                const Flush* flush = nullptr);
 
 void appendStartTag(std::string& out, pugi::xml_node element, std::string_view name) {
     out += '<';
@@ -258,7 +265,8 @@ bool appendTextOnly(std::string& out, pugi::xml_node first) {
     return true;
 }
 
-void appendElement(std::string& out, pugi::xml_node element, int depth, bool indent) {
+void appendElement(std::string& out, pugi::xml_node element, int depth, bool indent,
+                   const Flush* flush) {
     const std::string_view name = element.name();
     appendStartTag(out, element, name);
     const pugi::xml_node first = element.first_child();
@@ -276,13 +284,16 @@ void appendElement(std::string& out, pugi::xml_node element, int depth, bool ind
         }
         if (!indent || holdsText) {
             for (pugi::xml_node child = first; child; child = child.next_sibling()) {
-                appendNode(out, child, 0, false);
+                appendNode(out, child, 0, false, flush);
             }
         } else {
             for (pugi::xml_node child = first; child; child = child.next_sibling()) {
                 out += '\n';
                 out.append(static_cast<std::size_t>(depth) + 1, '\t');
-                appendNode(out, child, depth + 1, true);
+                appendNode(out, child, depth + 1, true, flush);
+                if (flush != nullptr && out.size() >= kFlushSize) {
+                    (*flush)(out);
+                }
             }
             out += '\n';
             out.append(static_cast<std::size_t>(depth), '\t');
@@ -305,10 +316,10 @@ void appendCdata(std::string& out, std::string_view text) {
     out += "]]>";
 }
 
-void appendNode(std::string& out, pugi::xml_node node, int depth, bool indent) {
+void appendNode(std::string& out, pugi::xml_node node, int depth, bool indent, const Flush* flush) {
     switch (node.type()) {
         case pugi::node_element:
-            appendElement(out, node, depth, indent);
+            appendElement(out, node, depth, indent, flush);
             break;
         case pugi::node_pcdata:
             appendEscapedText(out, node.value());
@@ -573,6 +584,13 @@ XmlDocument::~XmlDocument() = default;
 XmlDocument::XmlDocument(XmlDocument&&) noexcept = default;
 XmlDocument& XmlDocument::operator=(XmlDocument&&) noexcept = default;
 
+XmlDocument XmlDocument::sharedHandle() const {
+    storage();
+    XmlDocument handle;
+    handle.storage_ = storage_;
+    return handle;
+}
+
 detail::XmlStorage& XmlDocument::storage() const {
     if (!storage_) {  // moved from
         storage_ = std::make_shared<XmlStorage>();
@@ -650,22 +668,40 @@ bool XmlDocument::loadXML(std::string_view text) {
     return parse(text, false);
 }
 
-std::string XmlDocument::xml() const {
-    const XmlStorage& s = storage();
-    std::string out;
-    out.reserve(64 * 1024);
+namespace {
+
+void appendDocument(std::string& out, const XmlStorage& s, const Flush* flush) {
     for (pugi::xml_node child : s.document.children()) {
         if (child == s.holder) {
             continue;
         }
-        appendNode(out, child, 0, true);
+        appendNode(out, child, 0, true, flush);
         out += '\n';
     }
+}
+
+}  // namespace
+
+std::string XmlDocument::xml() const {
+    std::string out;
+    out.reserve(64 * 1024);
+    appendDocument(out, storage(), nullptr);
     return out;
 }
 
 void XmlDocument::save(const std::filesystem::path& path) const {
-    files::writeAtomically(path, xml());
+    // Written a piece at a time: the text of a large record is never held
+    // whole beside its document.
+    files::AtomicFile file(path);
+    std::string out;
+    out.reserve(kFlushSize + 64 * 1024);
+    const Flush flush = [&file](std::string& testo) {
+        file.write(testo);
+        testo.clear();
+    };
+    appendDocument(out, storage(), &flush);
+    file.write(out);
+    file.commit();
 }
 
 XmlNode XmlDocument::documentElement() const {

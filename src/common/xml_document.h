@@ -127,6 +127,12 @@ class XmlDocument {
     XmlDocument(const XmlDocument&) = delete;
     XmlDocument& operator=(const XmlDocument&) = delete;
 
+    // A second handle on this same document, with settings of its own: the
+    // elements it creates belong to this document, so appending them here
+    // moves them instead of copying them. A later load into either handle
+    // gives that handle a new document and leaves the other as it was.
+    XmlDocument sharedHandle() const;
+
     // Settings kept as the program sets them. Loading is always synchronous,
     // never validates and never resolves external entities, whatever they say.
     void setAsync(bool value) { async_ = value; }

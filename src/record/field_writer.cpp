@@ -18,6 +18,8 @@ constexpr std::string_view kObbligatorio = "OBL_";
 constexpr std::string_view kElementiRisultato =
     "trxDataEsecuzione;trxDexRisultato;trxEsito;trxUnitaMisura";
 constexpr std::string_view kCrLf = "\r\n";
+// Characters of a value quoted in a warning: twice the longest field.
+constexpr std::size_t kCaratteriAvviso = 200;
 
 bool bloccoOBianco(char c) {
     return static_cast<unsigned char>(c) <= 32;
@@ -35,14 +37,27 @@ std::string_view senzaBianchi(std::string_view testo) {
 
 // The text as valid UTF-8: a byte that does not belong to a UTF-8 sequence
 // is taken as the Latin-1 character it would be in the host's code page, so
-// that no host value can make the upload file malformed.
+// that no host value can make the upload file malformed. U+FFFE and U+FFFF
+// are UTF-8 but no XML character: they become blanks, as control characters do.
 std::string utf8Valido(std::string_view testo) {
     const bool soloAscii =
         std::all_of(testo.begin(), testo.end(), [](char c) { return (c & 0x80) == 0; });
     if (soloAscii) {
         return std::string(testo);
     }
-    return utf16ToUtf8(utf8ToUtf16(testo));
+    const std::string valido = utf16ToUtf8(utf8ToUtf16(testo));
+    std::string risultato;
+    risultato.reserve(valido.size());
+    for (std::size_t i = 0; i < valido.size(); ++i) {
+        if (valido[i] == '\xEF' && i + 2 < valido.size() && valido[i + 1] == '\xBF' &&
+            (valido[i + 2] == '\xBE' || valido[i + 2] == '\xBF')) {
+            risultato += ' ';
+            i += 2;
+        } else {
+            risultato += valido[i];
+        }
+    }
+    return risultato;
 }
 
 bool continuazione(char c) {
@@ -147,7 +162,14 @@ std::string TldCreaNodo::controllaCampo(std::string_view elemento, std::string_v
         testoAvvisi += "Nome:";
         testoAvvisi += elemento;
         testoAvvisi += " Valore:";
-        testoAvvisi += valoreAvviso;
+        // A value far beyond any field's length is quoted by its start: a
+        // host text of megabytes must not be held, nor logged, once more.
+        if (caratteri(valoreAvviso) > kCaratteriAvviso) {
+            testoAvvisi += copia(valoreAvviso, 1, kCaratteriAvviso);
+            testoAvvisi += "...";
+        } else {
+            testoAvvisi += valoreAvviso;
+        }
         testoAvvisi += " Tipo:";
         testoAvvisi += base;
         testoAvvisi += " Atteso:";

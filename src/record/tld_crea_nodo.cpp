@@ -19,6 +19,12 @@ TldCreaNodo::TldCreaNodo(int modalitaRecord, Tvellopat& hostAdapter)
     crea();
 }
 
+TldCreaNodo::TldCreaNodo(int modalitaRecord, Tvellopat& hostAdapter,
+                         const XmlDocument& documentoRecord)
+    : modalita(modalitaRecord), host(hostAdapter), documento(documentoRecord.sharedHandle()) {
+    crea();
+}
+
 TldCreaNodo::~TldCreaNodo() = default;
 
 void TldCreaNodo::crea() {
@@ -97,7 +103,7 @@ constexpr std::array<Passo, 14> kPassi = {
 }  // namespace
 
 Cartella creaCartella(XmlDocument& documento, int modalita, Tvellopat& host) {
-    TldCreaNodo builder(modalita, host);
+    TldCreaNodo builder(modalita, host, documento);
     XmlNode cartella =
         documento.createElement(modalita == 1 ? "trxCartellaVariazioni" : "trxCartella");
     for (const Passo passo : kPassi) {

@@ -76,6 +76,10 @@ class TldCreaNodo {
     // The creation: never fails outwards. A failure inside it replaces
     // testoErrori with "ERR_TldCreaNodo.create!" and the builder is used as it is.
     TldCreaNodo(int modalita, Tvellopat& host);
+    // As above, with `documento` a handle on the record's own document: the
+    // sections are then moved into the record, never copied, so that a large
+    // record is held once and not twice.
+    TldCreaNodo(int modalita, Tvellopat& host, const XmlDocument& documentoRecord);
     virtual ~TldCreaNodo();
     TldCreaNodo(const TldCreaNodo&) = delete;
     TldCreaNodo& operator=(const TldCreaNodo&) = delete;
@@ -106,7 +110,8 @@ class TldCreaNodo {
     std::string testoErrori;
     // Values written although they failed their kind's check (an "AN" text cut,
     // an "ANF" text of another length, a "B" text not understood): for each,
-    // CR LF + "Nome:" + element + " Valore:" + value + " Tipo:" + kind + " Atteso:" + length.
+    // CR LF + "Nome:" + element + " Valore:" + value + " Tipo:" + kind + " Atteso:" + length;
+    // a value of more than 200 characters is quoted by its first 200 and "...".
     std::string testoAvvisi;
 
     // -- Change window -------------------------------------------------------
@@ -213,6 +218,8 @@ struct Cartella {
 
 // Builds the record of the patient in mode 0, 1 or 2, creating the record
 // element with `documento` (the upload file) and appending the sections to it.
+// The builder creates the sections in that same document, so they are moved
+// into the record and never held twice.
 // An error raised inside a section (a row count that is not a number, a DOM
 // failure) ends the record and reaches the caller.
 Cartella creaCartella(XmlDocument& documento, int modalita, Tvellopat& host);

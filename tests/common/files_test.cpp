@@ -55,5 +55,49 @@ TEST(FileHelpersTest, AtomicWriteReplacesKeepsModeAndLeavesNoTemporary) {
     EXPECT_THROW(files::writeAtomically(folder / "no" / "such" / "folder.xml", "x"), Error);
 }
 
+TEST(FileHelpersTest, AtomicFileInPiecesReplacesOnlyOnCommit) {
+    test::TempFolder folder;
+    const auto file = folder / "b_kvt.xml";
+    files::writeAtomically(file, "old");
+    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    const auto voci = [&] {
+        int n = 0;
+        for ([[maybe_unused]] const auto& entry :
+             std::filesystem::directory_iterator(folder.path())) {
+            ++n;
+        }
+        return n;
+    };
+    {
+        files::AtomicFile pieces(file);
+        pieces.write("new ");
+        pieces.write(std::string(70000, 'y'));
+        // Until the commit a reader still finds the old file whole.
+        EXPECT_EQ(test::readBytes(file), "old");
+        pieces.write("end");
+        pieces.commit();
+    }
+    EXPECT_EQ(test::readBytes(file), "new " + std::string(70000, 'y') + "end");
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(voci(), 1);
+
+    // Left without a commit (an error while writing the pieces): the target
+    // is unchanged and nothing is left behind.
+    {
+        files::AtomicFile abandoned(file);
+        abandoned.write("half");
+    }
+    EXPECT_EQ(test::readBytes(file), "new " + std::string(70000, 'y') + "end");
+    EXPECT_EQ(voci(), 1);
+
+    files::AtomicFile twice(folder / "c.xml");
+    twice.commit();
+    EXPECT_THROW(twice.write("late"), Error);
+    EXPECT_THROW(twice.commit(), Error);
+    EXPECT_EQ(test::readBytes(folder / "c.xml"), "");
+}
+
 }  // namespace
 }  // namespace kvt

@@ -203,6 +203,55 @@ TEST(XmlDocumentTest, AppendChildFromAnotherDocumentCopiesAndOutlivesTheSource) 
               "<trxCartella v=\"changed\">\n\t<trxSesso>M</trxSesso>\n</trxCartella>");
 }
 
+TEST(XmlDocumentTest, ASharedHandleCreatesNodesThatAreMovedNotCopied) {
+    XmlDocument upload;
+    ASSERT_TRUE(upload.loadXML(kSkeleton));
+    XmlNode moved;
+    {
+        XmlDocument builder = upload.sharedHandle();
+        XmlNode section = builder.createElement("trxCartella");
+        section.appendChild(textElement(builder, "trxSesso", "M"));
+        moved = upload.documentElement().appendChild(section);
+        EXPECT_TRUE(moved == section);
+        // A node never appended stays out of the document.
+        builder.createElement("trxMai");
+    }
+    // The node is the document's own: changed through the handle, it changes there.
+    moved.setAttribute("v", "1");
+    EXPECT_EQ(upload.xml(),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
+              "<!DOCTYPE vekRichiesta SYSTEM \"RichiestaCaricamento.dtd\">\n"
+              "<vekRichiesta>\n\t<trxCartella v=\"1\">\n\t\t<trxSesso>M</trxSesso>\n"
+              "\t</trxCartella>\n</vekRichiesta>\n");
+    EXPECT_FALSE(upload.selectSingleNode("//trxMai"));
+
+    // A load into the second handle leaves the first as it was.
+    XmlDocument other = upload.sharedHandle();
+    ASSERT_TRUE(other.loadXML("<altro/>"));
+    EXPECT_EQ(upload.documentElement().xml().substr(0, 14), "<vekRichiesta>");
+    EXPECT_EQ(other.xml(), "<altro/>\n");
+}
+
+TEST(XmlDocumentTest, SavingALargeDocumentWritesExactlyItsText) {
+    test::TempFolder folder;
+    XmlDocument document;
+    ASSERT_TRUE(document.loadXML(kSkeleton));
+    // Several times the piece the file is written in, with nesting, escapes
+    // and multi-byte characters across the pieces' edges.
+    XmlNode lista = document.documentElement().appendChild(document.createElement("lista"));
+    for (int i = 0; i < 40000; ++i) {
+        XmlNode voce = lista.appendChild(document.createElement("voce"));
+        voce.setAttribute("n", std::to_string(i));
+        const std::string testo = "città & <" + std::to_string(i) + ">";
+        voce.appendChild(textElement(document, "testo", testo.c_str()));
+        voce.appendChild(document.createElement("vuoto"));
+    }
+    const std::string atteso = document.xml();
+    ASSERT_GT(atteso.size(), 3u << 20);
+    document.save(folder / "grande.xml");
+    EXPECT_TRUE(test::readBytes(folder / "grande.xml") == atteso);
+}
+
 TEST(XmlDocumentTest, HandlesSurviveLoadingAnotherText) {
     XmlDocument document;
     ASSERT_TRUE(document.loadXML("<r><old>1</old></r>"));

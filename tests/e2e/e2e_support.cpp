@@ -121,6 +121,7 @@ Esito E2e::esegui(const std::vector<std::string>& argomenti, const std::string& 
     esito.stato = processo->attendi(180s);
     esito.uscita = processo->uscita();
     esito.errore = processo->errore();
+    esito.piccoMemoriaKib = processo->piccoMemoriaKib();
     return esito;
 }
 

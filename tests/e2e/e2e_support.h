@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -166,10 +167,10 @@ class Processo {
     std::optional<int> attendi(std::chrono::milliseconds limite = 120s) {
         const auto scadenza = std::chrono::steady_clock::now() + limite;
         int stato = 0;
-        while (::waitpid(pid_, &stato, WNOHANG) == 0) {
+        while (::wait4(pid_, &stato, WNOHANG, &uso_) == 0) {
             if (std::chrono::steady_clock::now() > scadenza) {
                 ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &stato, 0);
+                ::wait4(pid_, &stato, 0, &uso_);
                 pid_ = -1;
                 return std::nullopt;
             }
@@ -213,11 +214,16 @@ class Processo {
             pid_ = -1;
         }
     }
+    // The peak resident memory of the process in KiB, once it has ended. It
+    // counts the test process's own peak as well (the child shares its memory
+    // until it starts the program), so a test that measures keeps itself small.
+    long piccoMemoriaKib() const { return uso_.ru_maxrss; }
     std::string uscita() const { return leggi(uscita_); }
     std::string errore() const { return leggi(errore_); }
 
   private:
     pid_t pid_ = -1;
+    rusage uso_{};
     fs::path uscita_;
     fs::path errore_;
 };
@@ -286,6 +292,7 @@ struct Esito {
     std::optional<int> stato;
     std::string uscita;
     std::string errore;
+    long piccoMemoriaKib = 0;
 };
 
 // Every test has its own practice, program folder, registry file and

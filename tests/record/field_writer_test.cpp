@@ -182,6 +182,20 @@ TEST_F(FieldWriterTest, BytesThatAreNotUtf8AreTakenAsLatin1) {
     EXPECT_EQ(campo("caff\xE8 lungo", "AN", 5), "caff\xC3\xA8");
 }
 
+TEST_F(FieldWriterTest, NonCharactersXmlCannotCarryBecomeBlanks) {
+    // U+FFFE and U+FFFF are valid UTF-8 but no XML character; U+FFFD and
+    // U+10FFFF around them are, and stay.
+    EXPECT_EQ(campo("a\xEF\xBF\xBE"
+                    "b\xEF\xBF\xBF"
+                    "c\xEF\xBF\xBD"
+                    "d\xF4\x8F\xBF\xBF",
+                    "MEMO"),
+              "a b c\xEF\xBF\xBD"
+              "d\xF4\x8F\xBF\xBF");
+    // Each counts as one character of an "AN" length.
+    EXPECT_EQ(campo("\xEF\xBF\xBE\xEF\xBF\xBFxyz", "AN", 3), "  x");
+}
+
 TEST_F(FieldWriterTest, ValuesFailingTheirKindAreNotedAsWarnings) {
     campo("ABCDEFGHIJ", "AN", 8, "trxNome");
     campo("  89.7 ", "ANF", 7, "trxCodPrestazione");
@@ -197,6 +211,29 @@ TEST_F(FieldWriterTest, ValuesFailingTheirKindAreNotedAsWarnings) {
               "\r\nNome:trxCodPrestazione Valore:89.7 Tipo:ANF Atteso:7"
               "\r\nNome:trxContinuativo Valore:YES Tipo:B Atteso:1");
     EXPECT_TRUE(builder.testoErrori.empty());
+}
+
+TEST_F(FieldWriterTest, AWarningQuotesOnlyTheStartOfAHugeValue) {
+    // 1 MB of two-byte characters in a field of 50: the field holds 50 of
+    // them, the warning the first 200 and a mark that more followed.
+    const std::string huge = [] {
+        std::string testo;
+        for (int i = 0; i < 512 * 1024; ++i) {
+            testo += "\xC3\xA8";
+        }
+        return testo;
+    }();
+    std::string primi;
+    for (int i = 0; i < 200; ++i) {
+        primi += "\xC3\xA8";
+    }
+    EXPECT_EQ(campo(huge, "AN", 50, "trxFarmaco"), primi.substr(0, 100));
+    EXPECT_EQ(builder.testoAvvisi, "\r\nNome:trxFarmaco Valore:" + primi + "... Tipo:AN Atteso:50");
+    // A value of exactly 200 characters is quoted whole.
+    builder.testoAvvisi.clear();
+    campo(primi, "ANF", 7, "trxCodPrestazione");
+    EXPECT_EQ(builder.testoAvvisi,
+              "\r\nNome:trxCodPrestazione Valore:" + primi + " Tipo:ANF Atteso:7");
 }
 
 TEST_F(FieldWriterTest, CreaNodoMakesAnElementWithTheCheckedText) {
