@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 120
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build build-asan build-fuzz fuzz test test-unit test-asan run bench format clean
+.PHONY: all deps build build-asan build-fuzz fuzz test test-unit test-asan run bench reliability format clean
 
 all: build
 
@@ -52,6 +52,16 @@ run: build
 
 bench: build
 	bench/run $(BUILD)
+
+# The reliability tests, then the crash test again with more seeds (each one
+# 40 kills of a 150-patient sending); a failing seed replays with
+# KVT_CRASH_SEED=N build/tests/crash_test.
+CRASH_SEEDS ?= 1 2 3 4 5 6 7 8 9 10
+reliability: build
+	cd $(BUILD) && ctest --output-on-failure -L reliability
+	for seed in $(CRASH_SEEDS); do \
+		KVT_CRASH_SEED=$$seed $(BUILD)/tests/crash_test --gtest_brief=1 || exit 1; \
+	done
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -81,6 +81,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         } else if (option == "--max-request") {
             line.serve.maxRequestBytes =
                 number<std::size_t>(takeValue(), 1, std::size_t{1} << 30, "--max-request");
+        } else if (option == "--journal") {
+            line.serve.journalFile = takeValue();
         } else if (option == "--verbose") {
             line.serve.verbose = true;
         } else if (option == "--list") {
@@ -113,6 +115,8 @@ std::string usage() {
            "  --token-file FILE       ogni richiesta deve portare il token (prima riga di FILE)\n"
            "                          come Authorization: Bearer\n"
            "  --max-request BYTE      richieste piu' grandi hanno 413 (16 MiB se non detto)\n"
+           "  --journal FILE          una riga per tracciato ricevuto in FILE: ricevuta,\n"
+           "                          pseudonimo, codici, byte, archiviato, guasto\n"
            "  --verbose               una riga per richiesta sullo standard error\n"
            "  --list CARTELLA         mostra i tracciati archiviati (pseudonimo, ora, byte)\n" +
            std::string(faultUsage());

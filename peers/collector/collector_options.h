@@ -17,7 +17,8 @@ struct ServeOptions {
     std::vector<Fault> faults;
     std::filesystem::path certFile;  // with keyFile: serve HTTPS
     std::filesystem::path keyFile;
-    std::filesystem::path tokenFile;  // when given, every request needs its bearer token
+    std::filesystem::path tokenFile;    // when given, every request needs its bearer token
+    std::filesystem::path journalFile;  // when given, one line per request received
     std::size_t maxRequestBytes = std::size_t{16} << 20;
     bool verbose = false;
 };

@@ -124,7 +124,8 @@ CollectorService::CollectorService(ServeOptions options)
     : options_(std::move(options)),
       checker_((options_.dtdFolder.empty() ? defaultDtdFolder() : options_.dtdFolder) /
                kRequestDtdName),
-      store_(options_.store) {
+      store_(options_.store),
+      journal_(options_.journalFile) {
     for (const Fault& fault : options_.faults) {
         faults_.add(fault);
     }
@@ -253,13 +254,19 @@ void CollectorService::answerQuery(const httplib::Request& request, httplib::Res
             verdict.patientText = "Assistito respinto dal servizio di raccolta";
         }
     }
-    if (verdict.accepted() && !store_.store(verdict.pseudonym, request.body)) {
-        verdict.requestCode = code::kNotStored;
-        verdict.requestText = "Errore interno del servizio: tracciato non archiviato";
-        std::cerr << "kvt-collector: tracciato non archiviato in " << store_.folder().string()
-                  << '\n';
+    bool stored = false;
+    if (verdict.accepted()) {
+        stored = store_.store(verdict.pseudonym, request.body);
+        if (!stored) {
+            verdict.requestCode = code::kNotStored;
+            verdict.requestText = "Errore interno del servizio: tracciato non archiviato";
+            std::cerr << "kvt-collector: tracciato non archiviato in " << store_.folder().string()
+                      << '\n';
+        }
     }
     const Receipt receipt = nextReceipt();
+    journal_.record(receipt.id, verdict, request.body.size(), stored,
+                    fault ? std::string_view(fault->option) : std::string_view());
 
     if (!fault) {
         response.set_content(answerDocument(verdict, receipt), kXmlType);

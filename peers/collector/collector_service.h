@@ -13,6 +13,7 @@
 #include "collector/collector_options.h"
 #include "collector/faults.h"
 #include "collector/request_check.h"
+#include "collector/request_journal.h"
 #include "collector/upload_store.h"
 
 namespace httplib {
@@ -49,6 +50,7 @@ class CollectorService {
     ServeOptions options_;
     RequestChecker checker_;
     UploadStore store_;
+    RequestJournal journal_;
     FaultPlan faults_;
     std::string token_;
     std::unique_ptr<httplib::Server> server_;

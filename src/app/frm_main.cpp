@@ -135,6 +135,7 @@ void TfrmMain::FormCreate() {
     fileLog_ = cartellaKvt_ + "log.txt";
     fileLogOld_ = cartellaKvt_ + "log_old.txt";
     fileIni_ = cartellaKvt_ + "update_new.ini";
+    fileInvioInCorso_ = cartellaKvt_ + "invio_in_corso";
 
     suLog(std::string("FormCreate - vd_kvt versione ") + kVersione);
 

@@ -13,6 +13,7 @@
 
 #include "app/connettore.h"
 #include "app/controls.h"
+#include "app/invio_in_corso.h"
 #include "common/date_time.h"
 
 namespace kvt {
@@ -113,6 +114,8 @@ class TfrmMain {
     const std::string& fileLog() const { return fileLog_; }
     const std::string& fileLogOld() const { return fileLogOld_; }
     const std::string& fileIni() const { return fileIni_; }
+    // The note of the upload whose sending has begun and is not yet filed.
+    const std::string& fileInvioInCorso() const { return fileInvioInCorso_; }
     // The answer time-out in milliseconds, never below 90000.
     int timeOut() const { return timeOut_; }
     // The paths of the upload file named after the fiscal code.
@@ -231,6 +234,12 @@ class TfrmMain {
     void inviaPaziente(int i, int n, const PercorsiPaziente& percorsi,
                        const std::string& codiceFiscale, const DateTime& ultimaVisita);
     void chiudiConErrore(const std::string& testo);
+    // An accepted upload whose last visit a stopped run did not store.
+    void completaInvioInterrotto(const PercorsiPaziente& percorsi,
+                                 const std::string& codiceFiscale);
+    // Clears the working folders of temporary files a stopped run left.
+    void rimuoviScrittureInterrotte() const;
+    InvioInCorso invioInCorso() const { return InvioInCorso(fileInvioInCorso_); }
     Tvellopat& hostAttivo() const;
 
     std::string caption_ = "Vello KVT";
@@ -246,6 +255,7 @@ class TfrmMain {
     std::string fileLog_;
     std::string fileLogOld_;
     std::string fileIni_;
+    std::string fileInvioInCorso_;
     int timeOut_ = 90000;
 
     Contatori contatori_;

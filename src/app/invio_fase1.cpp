@@ -9,6 +9,7 @@
 #include "app/working_files.h"
 #include "common/clock.h"
 #include "common/errors.h"
+#include "common/files.h"
 #include "common/general_functions.h"
 #include "common/windowing.h"
 #include "common/xml_document.h"
@@ -120,6 +121,7 @@ void TfrmMain::eseguiPazienti() {
     if (!controlliIniziali()) {
         return;
     }
+    rimuoviScrittureInterrotte();
     Tvellopat& host = hostAttivo();
     const std::string medico = host.leggi_attributo("userid_utente");
     const int n = host.carica("codice_medico =" + medico + "|tipo_di_convenzione=S", "alfabetico");
@@ -158,6 +160,7 @@ void TfrmMain::elaboraPaziente(int i, int n) {
         ++contatori_.nScartati;
     } else if (esisteFile(percorsi.fileInviato)) {
         suLog(fase + " INVIATO_PREC (già inviato )  " + percorsi.fileXml);
+        completaInvioInterrotto(percorsi, codiceFiscale);
         ++contatori_.nGiaInviati;
     } else if (esisteFile(percorsi.fileErr)) {
         suLog(fase +
@@ -165,6 +168,16 @@ void TfrmMain::elaboraPaziente(int i, int n) {
               "mancanti) " +
               percorsi.fileXml);
         ++contatori_.nScartati;
+    } else if (esisteFile(percorsi.fileXml) &&
+               (fileVuoto(percorsi.fileXml) ||
+                invioInCorso().interrotto(nomeFile(percorsi.fileXml)))) {
+        // The run that built this file stopped before filing it (or the
+        // file's content was lost with the power): it may never have reached
+        // the service, so it is made and sent again.
+        suLog(fase + "  RIPRESO (invio precedente interrotto, tracciato da rifare) " +
+              percorsi.fileXml);
+        cancellaFile(percorsi.fileXml);
+        costruisciEInvia(i, n, percorsi, codiceFiscale);
     } else if (esisteFile(percorsi.fileXml)) {
         suLog(fase + "  SCARTATO (già tentato invio ma rifiutato dal server) " + percorsi.fileXml);
         ++contatori_.nScartati;
@@ -197,10 +210,13 @@ void TfrmMain::costruisciEInvia(int i, int n, const PercorsiPaziente& percorsi,
         return;
     }
 
+    const InvioInCorso inCorso = invioInCorso();
+    inCorso.inizia(nomeFile(percorsi.fileXml), dataOraATesto(ultimaVisita));
     if (esisteFile(percorsi.fileNoConn)) {
         const std::optional<DateTime> scritto = dataFile(percorsi.fileNoConn);
-        if (!scritto || ultimaVisita > *scritto) {
+        if (!scritto || ultimaVisita > *scritto || fileVuoto(percorsi.fileNoConn)) {
             // Visited since the file was made: it no longer holds the record.
+            // An empty one never held it.
             cancellaFile(percorsi.fileNoConn);
             creaTracciato(percorsi.fileXml);
         } else {
@@ -214,9 +230,33 @@ void TfrmMain::costruisciEInvia(int i, int n, const PercorsiPaziente& percorsi,
     if (!esisteFile(percorsi.fileXml)) {
         ++contatori_.nErroriCreazione;
         suLog("creaTracciato: ERRORE_CREAZIONE: file non trovato");
+        inCorso.termina();
         return;
     }
     inviaPaziente(i, n, percorsi, codiceFiscale, ultimaVisita);
+    inCorso.termina();
+}
+
+void TfrmMain::completaInvioInterrotto(const PercorsiPaziente& percorsi,
+                                       const std::string& codiceFiscale) {
+    // Accepted and filed, but the run stopped before storing the last visit
+    // of that sending: store it now, or the patient would be sent again
+    // after the next reset although not visited since.
+    const InvioInCorso inCorso = invioInCorso();
+    const std::optional<std::string> ultimaVisita = inCorso.interrotto(nomeFile(percorsi.fileXml));
+    if (!ultimaVisita || !testoADataOra(*ultimaVisita).valida) {
+        return;
+    }
+    scriviIni(fileIni_, kSezioneVisite, codiceFiscale, *ultimaVisita);
+    inCorso.termina();
+}
+
+void TfrmMain::rimuoviScrittureInterrotte() const {
+    const std::string xml = cartellaKvt_ + "xml/";
+    for (const std::string& cartella :
+         {cartellaKvt_, xml, xml + "inviati/", xml + "no_conn/", xml + "risposte/"}) {
+        files::removeInterruptedWrites(cartella);
+    }
 }
 
 std::string TfrmMain::creaIntestazione(const std::string& radice, const std::string& fileDtd) {

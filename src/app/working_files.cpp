@@ -13,6 +13,11 @@ bool esisteFile(const std::string& file) {
     return !errore && fs::exists(stato) && !fs::is_directory(stato);
 }
 
+bool fileVuoto(const std::string& file) {
+    std::error_code errore;
+    return esisteFile(file) && fs::file_size(file, errore) == 0 && !errore;
+}
+
 bool cancellaFile(const std::string& file) {
     std::error_code errore;
     fs::remove(file, errore);

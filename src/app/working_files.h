@@ -26,6 +26,10 @@ void accodaAFile(const std::string& file, std::string_view testo);
 
 // True when a file (not a folder) exists at the path.
 bool esisteFile(const std::string& file);
+// True when the file exists and holds nothing: no upload is ever empty, so
+// such a file is what a power cut left of one whose content never reached
+// the disk.
+bool fileVuoto(const std::string& file);
 // Removes the file if it exists; true when it is gone afterwards.
 bool cancellaFile(const std::string& file);
 // Moves the file by renaming it within its file system, replacing `a` in one

@@ -24,4 +24,13 @@ void writeAtomically(const std::filesystem::path& path, std::string_view content
 // False on any failure; a partly written file is removed.
 bool writeNewPrivate(const std::filesystem::path& path, std::string_view content);
 
+// Removes from the folder (not its subfolders) the temporary files that a
+// process killed inside `writeAtomically` left behind: they hold part of a
+// file and were never renamed into place. Only for folders whose writers are
+// all stopped (the caller holds their lock). Gives how many were removed.
+int removeInterruptedWrites(const std::filesystem::path& folder);
+
+// True when the name is one `writeAtomically` gives its temporary files.
+bool isInterruptedWriteName(std::string_view name);
+
 }  // namespace kvt::files

@@ -144,4 +144,37 @@ bool writeNewPrivate(const std::filesystem::path& path, std::string_view content
     return true;
 }
 
+bool isInterruptedWriteName(std::string_view name) {
+    // "." + the target's name + "." + the six characters mkstemp chose.
+    constexpr std::size_t kSuffix = 7;
+    if (name.size() < kSuffix + 2 || name.front() != '.' || name[name.size() - kSuffix] != '.') {
+        return false;
+    }
+    for (std::size_t i = name.size() - kSuffix + 1; i < name.size(); ++i) {
+        const char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int removeInterruptedWrites(const std::filesystem::path& folder) {
+    int removed = 0;
+    try {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+            std::error_code kind;
+            if (entry.is_regular_file(kind) &&
+                isInterruptedWriteName(entry.path().filename().string()) &&
+                ::unlink(entry.path().c_str()) == 0) {
+                ++removed;
+            }
+        }
+    } catch (const std::filesystem::filesystem_error&) {
+        // A folder that cannot be read to the end keeps what was not reached.
+    }
+    return removed;
+}
+
 }  // namespace kvt::files

@@ -733,12 +733,16 @@ TEST_F(InvioTest, AnErrorInsideAConnectorCallEndsTheRunWithTheGeneralErrorMessag
     EXPECT_FALSE(finestra->occupata());
     EXPECT_EQ(connettore.disconnessioniFatte, 1);  // the connector is left free
 
-    // The next run starts normally.
+    // The next run starts normally; the file the failed call left unfiled
+    // never reached the service, so it is made and sent again rather than
+    // passed over as refused.
     connettore.erroreInConnessione = false;
     finestre.messaggi.clear();
     esegui();
     EXPECT_EQ(finestra->ultimoEsito(), EsitoInvio::Completato);
-    EXPECT_EQ(finestra->contatori().nInviati, 1);
+    EXPECT_EQ(finestra->contatori().nInviati, 2);
+    EXPECT_EQ(fileIn(studio.xml() / "inviati", ".xml"),
+              (std::vector<std::string>{nome("PPP"), nome("SSS")}));
 }
 
 TEST_F(InvioTest, AnErrorInsideTheQueryIsShownAndTheAnswerIsTheMarkerText) {
@@ -831,6 +835,83 @@ TEST_F(InvioTest, AFiscalCodeThatCannotBeAFileNameIsSkipped) {
     EXPECT_EQ(connettore.richieste.size(), 1u);
     EXPECT_FALSE(fs::exists(studio.radice() / "programma" / "fuori_kvt.xml"));
     EXPECT_FALSE(fs::exists(studio.radice() / "fuori_kvt.xml"));
+}
+
+// A run killed between building a patient's file and filing it leaves the
+// file in "kvt/xml", where it would pass for a refused one forever; the note
+// of the sending in progress tells the two apart.
+TEST_F(InvioTest, AnUploadAStoppedRunLeftUnfiledIsMadeAndSentAgain) {
+    studio.aggiungi({.codice = "a", .cognome = "ALFA", .nome = "A", .codiceFiscale = "AAA"});
+    studio.aggiungi({.codice = "b", .cognome = "BETA", .nome = "B", .codiceFiscale = "BBB"});
+    studio.aggiungi({.codice = "c", .cognome = "GAMMA", .nome = "C", .codiceFiscale = "CCC"});
+    studio.aggiungiVisita("c", "2009-03-10", "09:00");
+    const fs::path nota = finestra->fileInvioInCorso();
+    fs::create_directories(studio.xml());
+    scriviFileDiProva(xml("AAA"), "<vekRichiesta/>");
+    scriviFileDiProva(xml("BBB"), "<vekRichiesta/>");  // refused by the service earlier
+    scriviFileDiProva(nota, nome("AAA") + "\n2009-03-12\t08:00");
+    // Temporary files of writes the stop cut short, and one that is not.
+    scriviFileDiProva(studio.xml() / ("." + nome("CCC") + ".a1B2c3"), "<vekRich");
+    scriviFileDiProva(studio.kvt() / ".update_new.ini.Zz9y8X", "[data");
+    scriviFileDiProva(studio.xml() / ".tenere", "x");
+
+    std::vector<std::string> righe = esegui();
+
+    EXPECT_TRUE(contiene(righe,
+                         "Fase 1: paz1  RIPRESO (invio precedente interrotto, tracciato "
+                         "da rifare) " +
+                             xml("AAA") + kOra));
+    EXPECT_TRUE(contiene(righe,
+                         "Fase 1: paz2  SCARTATO (già tentato invio ma rifiutato dal "
+                         "server) " +
+                             xml("BBB") + kOra));
+    EXPECT_EQ(fileIn(studio.xml() / "inviati", ".xml"),
+              (std::vector<std::string>{nome("AAA"), nome("CCC")}));
+    EXPECT_EQ(fileIn(studio.xml(), ".xml"), std::vector<std::string>{nome("BBB")});
+    EXPECT_NE(leggi(studio.xml() / "inviati" / nome("AAA")), "<vekRichiesta/>");  // rebuilt
+    EXPECT_EQ(visita("AAA"), "2009-03-15\t10:30");
+    EXPECT_EQ(fileIn(studio.xml(), ".a1B2c3"), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(studio.kvt() / ".update_new.ini.Zz9y8X"));
+    EXPECT_TRUE(fs::exists(studio.xml() / ".tenere"));
+    EXPECT_FALSE(fs::exists(nota));  // every sending of the run was filed
+
+    // Stopped after filing an accepted upload but before storing its last
+    // visit: the next run stores the visit the note kept, so that patient
+    // is not sent again after a reset.
+    fs::remove(studio.kvt() / "update_new.ini");
+    scriviFileDiProva(nota, nome("CCC") + "\n2009-03-10\t09:00");
+    righe = esegui();
+    EXPECT_TRUE(contiene(righe, "Fase 1: paz3 INVIATO_PREC (già inviato )  " + xml("CCC") + kOra));
+    EXPECT_EQ(visita("CCC"), "2009-03-10\t09:00");
+    EXPECT_EQ(visita("AAA"), "");  // nothing noted for it: not made up
+    EXPECT_FALSE(fs::exists(nota));
+    EXPECT_EQ(connettore.richieste.size(), 2u);
+}
+
+// Files are renamed into place without waiting for the disk, so after a
+// power cut a new one can come back empty: an empty upload is never passed
+// over as refused nor taken back as waiting, it is made again.
+TEST_F(InvioTest, AnEmptyUploadLeftByAPowerCutIsMadeAgain) {
+    studio.aggiungi({.codice = "a", .cognome = "ALFA", .nome = "A", .codiceFiscale = "AAA"});
+    studio.aggiungi({.codice = "b", .cognome = "BETA", .nome = "B", .codiceFiscale = "BBB"});
+    studio.aggiungiVisita("b", "2009-03-10", "09:00");
+    fs::create_directories(studio.xml() / "no_conn");
+    scriviFileDiProva(xml("AAA"), "");
+    scriviFileDiProva(studio.xml() / "no_conn" / nome("BBB"), "");
+
+    const std::vector<std::string> righe = esegui();
+
+    EXPECT_TRUE(contiene(righe,
+                         "Fase 1: paz1  RIPRESO (invio precedente interrotto, tracciato "
+                         "da rifare) " +
+                             xml("AAA") + kOra));
+    EXPECT_TRUE(cheIniziano(righe, "Fase 1: paz2  NOCONN").empty());
+    EXPECT_EQ(fileIn(studio.xml() / "inviati", ".xml"),
+              (std::vector<std::string>{nome("AAA"), nome("BBB")}));
+    for (const std::string& richiesta : connettore.richieste) {
+        EXPECT_FALSE(richiesta.empty());
+    }
+    EXPECT_EQ(finestra->contatori().nInviati, 2);
 }
 
 TEST_F(InvioTest, WorkingFilesAreReplacedWholeAndReadableByTheirOwnerOnly) {

@@ -78,9 +78,10 @@ void E2e::scriviRegistro(const std::string& url) {
                "\"sDecimal\"=\",\"\r\n");
 }
 
-void E2e::avviaCollettore(const std::vector<std::string>& guasti) {
+void E2e::avviaCollettore(const std::vector<std::string>& guasti,
+                          const std::vector<std::string>& opzioni) {
     collettore_.reset();
-    collettore_ = std::make_unique<Collettore>(lavoro(), archivio(), guasti);
+    collettore_ = std::make_unique<Collettore>(lavoro(), archivio(), guasti, opzioni);
     scriviRegistro(collettore_->url());
 }
 

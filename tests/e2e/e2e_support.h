@@ -183,6 +183,29 @@ class Processo {
     }
 
     bool vivo() const { return pid_ > 0 && ::kill(pid_, 0) == 0; }
+    // True once the process has ended (it is then reaped).
+    bool terminato() {
+        int stato = 0;
+        if (pid_ > 0 && ::waitpid(pid_, &stato, WNOHANG) == pid_) {
+            pid_ = -1;
+        }
+        return pid_ <= 0;
+    }
+    // Kills the process if it is still running; false when it had already
+    // ended by itself (then it is only reaped).
+    bool uccidiSeVivo() {
+        if (pid_ <= 0) {
+            return false;
+        }
+        int stato = 0;
+        const bool vivo = ::waitpid(pid_, &stato, WNOHANG) == 0;
+        if (vivo) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+        return vivo;
+    }
     void uccidi() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
@@ -203,7 +226,8 @@ class Processo {
 class Collettore {
   public:
     Collettore(const fs::path& lavoro, const fs::path& archivio,
-               const std::vector<std::string>& guasti = {}) {
+               const std::vector<std::string>& guasti = {},
+               const std::vector<std::string>& opzioni = {}) {
         std::vector<std::string> argv = {(kBin / "kvt-collector").string(),
                                          "--listen",
                                          "127.0.0.1:0",
@@ -215,6 +239,7 @@ class Collettore {
             argv.push_back("--fault");
             argv.push_back(guasto);
         }
+        argv.insert(argv.end(), opzioni.begin(), opzioni.end());
         const fs::path uscita = lavoro / ("collector-" + std::to_string(++avvii_) + ".out");
         processo_ = std::make_unique<Processo>(argv, std::map<std::string, std::string>{}, uscita,
                                                lavoro / "collector.err");
@@ -286,7 +311,9 @@ class E2e : public ::testing::Test {
     // Writes the registry file for the practice and the connector's URL.
     void scriviRegistro(const std::string& url);
     // Starts the collector (with these faults) and points the registry at it.
-    void avviaCollettore(const std::vector<std::string>& guasti = {});
+    // `opzioni`: further options of kvt-collector (its journal, say).
+    void avviaCollettore(const std::vector<std::string>& guasti = {},
+                         const std::vector<std::string>& opzioni = {});
     // Points the registry at a loopback port nothing listens on.
     void collettoreSpento();
     // A password file of the test.

@@ -1,0 +1,34 @@
+#include "app/invio_in_corso.h"
+
+#include "app/working_files.h"
+#include "common/files.h"
+
+namespace kvt {
+
+// The note: the upload file's name, a line break, the last-visit text.
+void InvioInCorso::inizia(const std::string& nomeFile, const std::string& ultimaVisita) const {
+    try {
+        files::writeAtomically(file_, nomeFile + "\n" + ultimaVisita);
+    } catch (const std::exception&) {
+        // Without the note an interruption falls back on the rule of the
+        // refused file; the sending itself is unaffected.
+    }
+}
+
+void InvioInCorso::termina() const {
+    cancellaFile(file_);
+}
+
+std::optional<std::string> InvioInCorso::interrotto(const std::string& nomeFile) const {
+    const std::optional<std::string> nota = files::readAll(file_);
+    if (!nota) {
+        return std::nullopt;
+    }
+    const std::size_t fine = nota->find('\n');
+    if (fine == std::string::npos || nota->compare(0, fine, nomeFile) != 0) {
+        return std::nullopt;
+    }
+    return nota->substr(fine + 1);
+}
+
+}  // namespace kvt
