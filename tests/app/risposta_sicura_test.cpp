@@ -70,6 +70,20 @@ class Ascoltatore {
     int porta_ = 0;
 };
 
+// A billion laughs: ten levels of entities, each ten of the one below.
+std::string miliardoDiRisate() {
+    std::string risate = "<!ENTITY lol0 \"lol\">";
+    for (int i = 1; i <= 9; ++i) {
+        risate += "<!ENTITY lol" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j) {
+            risate += "&lol" + std::to_string(i - 1) + ";";
+        }
+        risate += "\">";
+    }
+    return "<?xml version=\"1.0\"?>\n<!DOCTYPE vekRisposta [" + risate + "]>\n<vekRisposta>" +
+           kCodiciVuoti + "<x>&lol9;</x></vekRisposta>";
+}
+
 class RispostaSicuraTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -101,19 +115,9 @@ TEST_F(RispostaSicuraTest, EntitiesAreNeitherExpandedNorFetchedAndTheAnswerIsRef
     const fs::path fifo = studio.radice() / "segreto";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
 
-    std::string risate = "<!ENTITY lol0 \"lol\">";
-    for (int i = 1; i <= 9; ++i) {
-        risate += "<!ENTITY lol" + std::to_string(i) + " \"";
-        for (int j = 0; j < 10; ++j) {
-            risate += "&lol" + std::to_string(i - 1) + ";";
-        }
-        risate += "\">";
-    }
     const std::string corpo = "<vekRisposta>" + kCodiciVuoti;
     const std::string casi[] = {
-        // a billion laughs
-        "<?xml version=\"1.0\"?>\n<!DOCTYPE vekRisposta [" + risate + "]>\n" + corpo +
-            "<x>&lol9;</x></vekRisposta>",
+        miliardoDiRisate(),
         // external entities, by file and by address
         "<!DOCTYPE vekRisposta [<!ENTITY e SYSTEM \"file://" + fifo.string() + "\">]>" + corpo +
             "<x>&e;</x></vekRisposta>",
@@ -250,6 +254,18 @@ TEST_F(RispostaGrandeTest, AnAnswerOfTheConnectorsLargestSizeIsRefusedInBoundedM
                 EXPECT_LT(m.kibOltre, static_cast<long>(4 * dimensione / 1024)) << caso.nome;
             }
         }
+    }
+}
+
+TEST_F(RispostaGrandeTest, AnEntityBombTakesNoMoreMemoryThanItsText) {
+    const Misura m = misura([] { return miliardoDiRisate(); });
+    std::cout << "[ memoria ] miliardo di risate " << miliardoDiRisate().size()
+              << " byte: " << m.kibOltre << " KiB\n";
+    EXPECT_FALSE(m.accettata);
+    EXPECT_EQ(m.riga.rfind("Fase 2: #3 Risposta: KO+ - CodiceErrore: ", 0), 0u) << m.riga;
+    if (kMemoriaMisurabile) {
+        // A billion expansions would take gigabytes; the text is under 1 KiB.
+        EXPECT_LT(m.kibOltre, 4 * 1024L);
     }
 }
 
