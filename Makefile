@@ -1,10 +1,12 @@
 # Front door. `make test` and `make run` work on a fresh Debian machine.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 120
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build build-asan test test-unit test-asan run bench reliability format clean
+.PHONY: all deps build build-asan build-fuzz fuzz test test-unit test-asan run bench reliability format clean
 
 all: build
 
@@ -32,6 +34,19 @@ test: build build-asan
 test-unit: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
 
+# libFuzzer targets with clang, ASan and UBSan in their own build; each runs
+# FUZZ_SECONDS and what it finds is merged into fuzz/corpus/.
+$(BUILD_FUZZ)/build.ninja: | deps
+	cmake -S . -B $(BUILD_FUZZ) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+		-DKVT_FUZZ=ON -DKVT_TESTS=OFF -DKVT_WITH_QT=OFF
+
+build-fuzz: deps $(BUILD_FUZZ)/build.ninja
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_targets
+
+fuzz: build-fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz $(BUILD_FUZZ)
+
 run: build
 	scripts/run-demo $(BUILD)
 
@@ -52,4 +67,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)

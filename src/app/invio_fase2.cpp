@@ -131,8 +131,17 @@ bool TfrmMain::leggiRisposta(std::string risposta, const std::string& fileRispos
     // never finds half an answer.
     const bool salvata = scriviFile(fileRisposta, risposta);
 
+    // The answer comes from outside. A service's answer is a few hundred
+    // bytes a few levels deep: one over 1 MiB (the connector lets up to
+    // 16 MiB through), nested deeper than 256 levels, or still declaring a
+    // document type or entities is refused as not readable. The size is
+    // checked before the file is read, so that no answer costs the parser
+    // more than a bounded amount of memory.
     XmlDocument documento;
     documento.setAsync(false);
+    documento.setProperty("ProhibitDTD", "true");
+    documento.setProperty("MaxXMLSize", "1024");
+    documento.setProperty("MaxElementDepth", "256");
     if (salvata) {
         documento.load(fileRisposta);
     } else {

@@ -347,7 +347,8 @@ DataLetta testoADataOra(std::string_view testo) {
                 value.minute = *minute;
                 return {value, true};
             }
-            if (*hour == 24 && *minute == 0) {
+            // The end of the calendar's last day has no next day to be.
+            if (*hour == 24 && *minute == 0 && date->addDays(1).isValid()) {
                 return {date->addDays(1), true};
             }
         }

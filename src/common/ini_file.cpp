@@ -89,17 +89,19 @@ IniFile IniFile::parse(std::string_view content) {
     // grows by one line for each: its lines are counted first, not regrown.
     file.lines_.reserve(static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) +
                         1);
+    // A CR alone ends a line too, as for the Windows profile functions: a
+    // value read never holds a line break, and none is written back into one.
     while (!content.empty()) {
-        const std::size_t newline = content.find('\n');
+        const std::size_t newline = content.find_first_of("\r\n");
         Line line;
         if (newline == npos) {
             line.text = std::string(content);
             content = {};
         } else {
-            const bool crlf = newline > 0 && content[newline - 1] == '\r';
-            line.text = std::string(content.substr(0, crlf ? newline - 1 : newline));
-            line.end = crlf ? "\r\n" : "\n";
-            content.remove_prefix(newline + 1);
+            const bool crlf = content.substr(newline, 2) == "\r\n";
+            line.text = std::string(content.substr(0, newline));
+            line.end = crlf ? "\r\n" : std::string(1, content[newline]);
+            content.remove_prefix(newline + line.end.size());
         }
         file.lines_.push_back(std::move(line));
     }

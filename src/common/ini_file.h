@@ -41,7 +41,7 @@ class IniFile {
   private:
     struct Line {
         std::string text;  // without its line end
-        std::string end;   // "\r\n", "\n" or "" (last line)
+        std::string end;   // "\r\n", "\n", "\r" or "" (last line)
     };
     // The index of the section's header line, or npos.
     std::size_t findSection(std::string_view section) const;

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <iterator>
 
 #include "common/errors.h"
 #include "common/files.h"
@@ -80,8 +81,98 @@ namespace {
 using detail::XmlNodeRef;
 using detail::XmlStorage;
 
-constexpr unsigned kParseFlags = pugi::parse_full;
+// As a fragment, pugixml keeps text outside the root element as nodes, which
+// the load then refuses; as a document it would drop that text silently, and
+// a text that is not well-formed would load.
+constexpr unsigned kParseFlags = pugi::parse_full | pugi::parse_fragment;
 constexpr long kMoreThanOneRoot = 100;
+constexpr long kTooLarge = 101;
+constexpr long kDtdProhibited = 102;
+constexpr long kTooDeep = 103;
+constexpr long kUndeclaredEntity = 104;
+
+// A limit of setProperty: a decimal whole number, at most nine digits.
+std::size_t readLimit(std::string_view name, std::string_view value) {
+    std::size_t limit = 0;
+    const bool digits =
+        !value.empty() && value.size() <= 9 &&
+        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits) {
+        throw Error("Valore non valido per " + std::string(name) + ": " + std::string(value));
+    }
+    for (const char c : value) {
+        limit = limit * 10 + static_cast<std::size_t>(c - '0');
+    }
+    return limit;
+}
+
+// The offset of the first "&" in the text that starts neither a predefined
+// entity nor a character reference (comments, CDATA sections and processing
+// instructions aside); npos when there is none. Without a document type no
+// other entity is declared, so such a reference leaves the text not
+// well-formed.
+std::size_t undeclaredReference(std::string_view text) {
+    struct Skipped {
+        std::string_view open;
+        std::string_view close;
+    };
+    static constexpr Skipped kSkipped[] = {{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+    static constexpr std::string_view kPredefined[] = {"amp;", "lt;", "gt;", "quot;", "apos;"};
+    std::size_t i = 0;
+    while ((i = text.find_first_of("<&", i)) != std::string_view::npos) {
+        const std::string_view rest = text.substr(i + 1);
+        if (text[i] == '<') {
+            const auto skipped =
+                std::find_if(std::begin(kSkipped), std::end(kSkipped),
+                             [&](const Skipped& s) { return text.substr(i).starts_with(s.open); });
+            if (skipped == std::end(kSkipped)) {
+                ++i;
+                continue;
+            }
+            const std::size_t close = text.find(skipped->close, i + skipped->open.size());
+            if (close == std::string_view::npos) {
+                return std::string_view::npos;  // the parser has refused it already
+            }
+            i = close + skipped->close.size();
+            continue;
+        }
+        const bool known =
+            rest.starts_with('#') ||
+            std::any_of(std::begin(kPredefined), std::end(kPredefined),
+                        [&](std::string_view name) { return rest.starts_with(name); });
+        if (!known) {
+            return i;
+        }
+        ++i;
+    }
+    return std::string_view::npos;
+}
+
+// The first element nested deeper than the limit, or the null node; walked
+// without recursion, so that no nesting can exhaust the stack.
+pugi::xml_node tooDeep(const pugi::xml_document& document, std::size_t limit) {
+    std::size_t depth = 0;
+    pugi::xml_node node = document.first_child();
+    while (node) {
+        if (node.type() == pugi::node_element && depth + 1 > limit) {
+            return node;
+        }
+        if (node.type() == pugi::node_element && node.first_child()) {
+            node = node.first_child();
+            ++depth;
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+            if (node.type() == pugi::node_document) {
+                return {};
+            }
+            --depth;
+        }
+        node = node.next_sibling();
+    }
+    return {};
+}
 
 constexpr bool isNameStart(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
@@ -354,13 +445,24 @@ void appendNode(std::string& out, pugi::xml_node node, int depth, bool indent, c
     }
 }
 
+// Walked in document order without recursion: a loaded text may nest as
+// deep as it likes without exhausting the stack.
 void appendText(std::string& out, pugi::xml_node node) {
-    for (pugi::xml_node child : node.children()) {
-        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-            out += child.value();
-        } else if (child.type() == pugi::node_element) {
-            appendText(out, child);
+    pugi::xml_node current = node.first_child();
+    while (current) {
+        if (current.type() == pugi::node_pcdata || current.type() == pugi::node_cdata) {
+            out += current.value();
+        } else if (current.type() == pugi::node_element && current.first_child()) {
+            current = current.first_child();
+            continue;
         }
+        while (current != node && !current.next_sibling()) {
+            current = current.parent();
+        }
+        if (current == node) {
+            break;
+        }
+        current = current.next_sibling();
     }
 }
 
@@ -599,6 +701,21 @@ detail::XmlStorage& XmlDocument::storage() const {
 }
 
 void XmlDocument::setProperty(std::string_view name, std::string_view value) {
+    if (name == "ProhibitDTD") {
+        if (value != "true" && value != "false") {
+            throw Error("Valore non valido per ProhibitDTD: " + std::string(value));
+        }
+        prohibitDtd_ = value == "true";
+        return;
+    }
+    if (name == "MaxXMLSize") {
+        maxXmlSizeKiB_ = readLimit(name, value);
+        return;
+    }
+    if (name == "MaxElementDepth") {
+        maxElementDepth_ = readLimit(name, value);
+        return;
+    }
     if (name != "SelectionLanguage") {
         throw Error("Proprietà del documento XML non gestita: " + std::string(name));
     }
@@ -609,41 +726,111 @@ void XmlDocument::setProperty(std::string_view name, std::string_view value) {
 }
 
 std::string XmlDocument::getProperty(std::string_view name) const {
+    if (name == "ProhibitDTD") {
+        return prohibitDtd_ ? "true" : "false";
+    }
+    if (name == "MaxXMLSize") {
+        return std::to_string(maxXmlSizeKiB_);
+    }
+    if (name == "MaxElementDepth") {
+        return std::to_string(maxElementDepth_);
+    }
     if (name != "SelectionLanguage") {
         throw Error("Proprietà del documento XML non gestita: " + std::string(name));
     }
     return selectionLanguage_;
 }
 
+bool XmlDocument::refuse(long code, std::string reason, std::string_view text,
+                         std::ptrdiff_t offset) {
+    parseError_.errorCode = code;
+    parseError_.reason = std::move(reason);
+    if (offset >= 0) {
+        locate(text, offset, parseError_);
+    }
+    storage_ = std::make_shared<XmlStorage>();
+    return false;
+}
+
+bool XmlDocument::tooLarge(std::size_t size) const {
+    return maxXmlSizeKiB_ != 0 && size > maxXmlSizeKiB_ * std::size_t{1024};
+}
+
 bool XmlDocument::parse(std::string_view text, bool detectEncoding) {
     // A fresh storage: handles into the previous content keep it alive.
-    auto fresh = std::make_shared<XmlStorage>();
     parseError_ = {};
+    if (tooLarge(text.size())) {
+        return refuse(kTooLarge,
+                      "Il documento supera la dimensione massima di " +
+                          std::to_string(maxXmlSizeKiB_) + " KiB",
+                      text, -1);
+    }
+    auto fresh = std::make_shared<XmlStorage>();
     const pugi::xml_parse_result result =
         fresh->document.load_buffer(text.data(), text.size(), kParseFlags,
                                     detectEncoding ? pugi::encoding_auto : pugi::encoding_utf8);
     if (!result) {
-        parseError_.errorCode = static_cast<long>(result.status);
-        parseError_.reason = reasonFor(result.status);
-        locate(text, result.offset, parseError_);
-        storage_ = std::make_shared<XmlStorage>();
-        return false;
+        return refuse(static_cast<long>(result.status), reasonFor(result.status), text,
+                      result.offset);
     }
-    const auto& children = fresh->document.children();
-    const auto roots = std::count_if(children.begin(), children.end(), [](pugi::xml_node n) {
-        return n.type() == pugi::node_element;
-    });
+    long roots = 0;
+    for (pugi::xml_node child : fresh->document.children()) {
+        switch (child.type()) {
+            case pugi::node_element:
+                ++roots;
+                break;
+            case pugi::node_pcdata:
+            case pugi::node_cdata:
+                return refuse(static_cast<long>(pugi::status_bad_pcdata),
+                              reasonFor(pugi::status_bad_pcdata), text, child.offset_debug());
+            case pugi::node_doctype:
+                if (prohibitDtd_) {
+                    return refuse(kDtdProhibited,
+                                  "Dichiarazione del tipo di documento non consentita", text,
+                                  child.offset_debug());
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    if (roots == 0) {
+        return refuse(static_cast<long>(pugi::status_no_document_element),
+                      reasonFor(pugi::status_no_document_element), text,
+                      static_cast<std::ptrdiff_t>(text.size()));
+    }
     if (roots > 1) {
-        parseError_.errorCode = kMoreThanOneRoot;
-        parseError_.reason = "Il documento ha più di un elemento radice";
-        storage_ = std::make_shared<XmlStorage>();
-        return false;
+        return refuse(kMoreThanOneRoot, "Il documento ha più di un elemento radice", text, -1);
+    }
+    if (maxElementDepth_ != 0) {
+        if (const pugi::xml_node deep = tooDeep(fresh->document, maxElementDepth_)) {
+            return refuse(kTooDeep,
+                          "Il documento supera la profondità massima di " +
+                              std::to_string(maxElementDepth_) + " livelli",
+                          text, deep.offset_debug());
+        }
+    }
+    if (prohibitDtd_) {
+        if (const std::size_t at = undeclaredReference(text); at != std::string_view::npos) {
+            return refuse(kUndeclaredEntity, "Riferimento a un'entità non dichiarata", text,
+                          static_cast<std::ptrdiff_t>(at));
+        }
     }
     storage_ = std::move(fresh);
     return true;
 }
 
 bool XmlDocument::load(const std::filesystem::path& path) {
+    // A file over the size limit is not read at all.
+    std::error_code sizeError;
+    if (const auto size = std::filesystem::file_size(path, sizeError);
+        !sizeError && tooLarge(static_cast<std::size_t>(size))) {
+        parseError_ = {};
+        return refuse(kTooLarge,
+                      "Il documento supera la dimensione massima di " +
+                          std::to_string(maxXmlSizeKiB_) + " KiB",
+                      {}, -1);
+    }
     auto content = files::readAll(path);
     if (!content) {
         std::error_code ec;

@@ -104,7 +104,11 @@ class XmlNode {
 // (and before any load).
 struct XmlParseError {
     // Non-zero after a failed load: 1 file not found, 2 file not readable,
-    // 3..16 the parser's error kinds, 100 more than one root element.
+    // 3..16 the parser's error kinds (text outside the root element is "bad
+    // text"), 100 more than one root element, and the limits set by
+    // setProperty: 101 larger than MaxXMLSize, 102 a document-type declaration
+    // under ProhibitDTD, 103 deeper than MaxElementDepth, 104 a reference to
+    // an undeclared entity under ProhibitDTD.
     long errorCode = 0;
     // A readable Italian description, with line and column of the error when
     // it is in the text, for example
@@ -143,8 +147,14 @@ class XmlDocument {
     bool resolveExternals() const { return resolveExternals_; }
 
     // "SelectionLanguage" accepts "XPath" and "XSLPattern" (selection is XPath
-    // 1.0 either way; the paths the program uses mean the same in both). Any
-    // other property or value raises kvt::Error.
+    // 1.0 either way; the paths the program uses mean the same in both).
+    // Limits for texts from outside, applied by the next load (none by default):
+    // "ProhibitDTD" "true" or "false": a document-type declaration, and then
+    //   any reference to an entity other than the five predefined ones and
+    //   character references, makes the text fail to load;
+    // "MaxXMLSize": the largest text loaded, in KiB (decimal; "0" no limit);
+    // "MaxElementDepth": the deepest nesting of elements ("0" no limit).
+    // Any other property or value raises kvt::Error.
     void setProperty(std::string_view name, std::string_view value);
     std::string getProperty(std::string_view name) const;
 
@@ -177,12 +187,19 @@ class XmlDocument {
   private:
     detail::XmlStorage& storage() const;
     bool parse(std::string_view text, bool detectEncoding);
+    // Records the failure (located in the text when offset is not negative),
+    // empties the document and gives false.
+    bool refuse(long code, std::string reason, std::string_view text, std::ptrdiff_t offset);
+    bool tooLarge(std::size_t size) const;
 
     mutable std::shared_ptr<detail::XmlStorage> storage_;
     bool async_ = true;
     bool validateOnParse_ = true;
     bool resolveExternals_ = true;
     std::string selectionLanguage_ = "XSLPattern";
+    bool prohibitDtd_ = false;
+    std::size_t maxXmlSizeKiB_ = 0;
+    std::size_t maxElementDepth_ = 0;
     XmlParseError parseError_;
 };
 

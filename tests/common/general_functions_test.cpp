@@ -67,7 +67,9 @@ TEST(TestoADataOraTest, UnreadableTextsGiveNow) {
     for (const char* text :
          {"2009-03-15 10:30", "2009-03-15", "", "2009-02-30\t10:00", "2009-13-01\t10:00",
           "2009-03-15\t24:01", "2009-03-15\t23:60", "2009-03-15\t25:00", "2009-03-15\t-1:00",
-          "2009-03-15\tab:cd", "2009-03-15\t10", "2009-03-15\t", "\t10:30", "2009-03-15\t1:30"}) {
+          "2009-03-15\tab:cd", "2009-03-15\t10", "2009-03-15\t", "\t10:30", "2009-03-15\t1:30",
+          // The day after the calendar's last one does not exist.
+          "9999-12-31\t24:00"}) {
         const DataLetta read = testoADataOra(text);
         EXPECT_FALSE(read.valida) << text;
         EXPECT_EQ(read.valore, kNow) << text;

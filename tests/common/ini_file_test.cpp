@@ -73,6 +73,17 @@ TEST(IniFileTest, EditingKeepsEveryOtherByte) {
               "k=v\n");
 }
 
+TEST(IniFileTest, ACarriageReturnAloneEndsALineAndIsKept) {
+    const std::string original = "[s]\rk=a\rb=2\r\nc=3\n";
+    IniFile ini = IniFile::parse(original);
+    EXPECT_EQ(ini.value("s", "k"), "a");
+    EXPECT_EQ(ini.value("s", "b"), "2");
+    EXPECT_EQ(ini.value("s", "c"), "3");
+    EXPECT_EQ(ini.serialize(), original);
+    ini.set("s", "k", "x");
+    EXPECT_EQ(ini.serialize(), "[s]\rk=x\rb=2\r\nc=3\n");
+}
+
 TEST(IniFileTest, RefusesWhatALineCannotHold) {
     IniFile ini;
     EXPECT_THROW(ini.set("", "k", "v"), Error);

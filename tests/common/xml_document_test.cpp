@@ -277,7 +277,10 @@ TEST(XmlDocumentTest, RefusesWhatTheDomRefuses) {
     EXPECT_THROW(root.appendChild(XmlNode()), Error);
     EXPECT_THROW(XmlNode().text(), Error);
     EXPECT_THROW(XmlNode().setText("x"), Error);
-    EXPECT_THROW(document.setProperty("ProhibitDTD", "true"), Error);
+    EXPECT_THROW(document.setProperty("NewParser", "true"), Error);
+    EXPECT_THROW(document.setProperty("ProhibitDTD", "yes"), Error);
+    EXPECT_THROW(document.setProperty("MaxXMLSize", "-1"), Error);
+    EXPECT_THROW(document.setProperty("MaxElementDepth", "1e3"), Error);
     EXPECT_THROW(document.setProperty("SelectionLanguage", "XQuery"), Error);
     document.setProperty("SelectionLanguage", "XPath");
     EXPECT_EQ(document.getProperty("SelectionLanguage"), "XPath");
@@ -353,6 +356,88 @@ TEST(XmlDocumentTest, NeverExpandsDeclaredEntitiesOrFetchesExternals) {
     document.setResolveExternals(true);  // kept as a setting, never acted on
     ASSERT_TRUE(document.loadXML(text));
     EXPECT_EQ(document.documentElement().text(), "&e;&big;&A");
+}
+
+TEST(XmlDocumentTest, TextOutsideTheRootElementIsNotWellFormed) {
+    XmlDocument document;
+    for (const char* text : {"]><r/>", "<r/>x", "<?xml version=\"1.0\"?>\n]>\n<r/>",
+                             "<!DOCTYPE r SYSTEM \"r.dtd\"> %p; <r/>", "<![CDATA[x]]><r/>"}) {
+        EXPECT_FALSE(document.loadXML(text)) << text;
+        EXPECT_EQ(document.parseError().reason.rfind("Testo non valido (riga ", 0), 0) << text;
+    }
+    EXPECT_FALSE(document.loadXML("<r/>\n]>"));
+    EXPECT_EQ(document.parseError().reason, "Testo non valido (riga 1, colonna 5)");
+    // Blanks and line ends between the top-level nodes are no text.
+    EXPECT_TRUE(document.loadXML(" \r\n<?xml version=\"1.0\"?>\n<!-- c -->\t<r/>\n\n"));
+    EXPECT_FALSE(document.loadXML("<?xml version=\"1.0\"?><!-- only -->"));
+    EXPECT_EQ(document.parseError().reason, "Elemento radice mancante (riga 1, colonna 35)");
+}
+
+TEST(XmlDocumentTest, TheLimitsForTextsFromOutside) {
+    test::TempFolder folder;
+    XmlDocument document;
+    EXPECT_EQ(document.getProperty("ProhibitDTD"), "false");
+    EXPECT_EQ(document.getProperty("MaxXMLSize"), "0");
+    EXPECT_EQ(document.getProperty("MaxElementDepth"), "0");
+    document.setProperty("ProhibitDTD", "true");
+    document.setProperty("MaxXMLSize", "1");
+    document.setProperty("MaxElementDepth", "3");
+    EXPECT_EQ(document.getProperty("ProhibitDTD"), "true");
+    EXPECT_EQ(document.getProperty("MaxXMLSize"), "1");
+    EXPECT_EQ(document.getProperty("MaxElementDepth"), "3");
+
+    struct Caso {
+        std::string text;
+        long code;  // 0: loads
+        std::string reason;
+    };
+    const std::string full = "<r>" + std::string(1024 - 7, 'x') + "</r>";
+    const Caso casi[] = {
+        {full, 0, ""},
+        {full + " ", 101, "Il documento supera la dimensione massima di 1 KiB"},
+        {"<a><b><c/></b></a>", 0, ""},
+        {"<a><b><c><d/></c></b></a>", 103,
+         "Il documento supera la profondità massima di 3 livelli (riga 1, colonna 11)"},
+        {"<!DOCTYPE r SYSTEM \"r.dtd\"><r/>", 102,
+         "Dichiarazione del tipo di documento non consentita (riga 1, colonna 11)"},
+        {"<r a=\"&amp;&lt;&gt;&quot;&apos;&#65;&#x42;\">&amp;<!-- &c; --><![CDATA[&d;]]><?p "
+         "&e;?></r>",
+         0, ""},
+        {"<r>\n&e;</r>", 104, "Riferimento a un'entità non dichiarata (riga 2, colonna 1)"},
+        {"<r a=\"&e;\"/>", 104, "Riferimento a un'entità non dichiarata (riga 1, colonna 7)"},
+        {"<r>a & b</r>", 104, "Riferimento a un'entità non dichiarata (riga 1, colonna 6)"},
+    };
+    for (const Caso& caso : casi) {
+        EXPECT_EQ(document.loadXML(caso.text), caso.code == 0) << caso.text;
+        EXPECT_EQ(document.parseError().errorCode, caso.code) << caso.text;
+        EXPECT_EQ(document.parseError().reason, caso.reason) << caso.text;
+    }
+    // A file over the limit is refused alike (without being read).
+    test::writeBytes(folder / "grande.xml", full + " ");
+    EXPECT_FALSE(document.load(folder / "grande.xml"));
+    EXPECT_EQ(document.parseError().errorCode, 101);
+    // Without the limits the same texts load.
+    XmlDocument libero;
+    EXPECT_TRUE(libero.loadXML("<!DOCTYPE r SYSTEM \"r.dtd\"><r>&e;<a><b><c><d/></c></b></a></r>"));
+}
+
+TEST(XmlDocumentTest, DeepNestingIsReadWithoutExhaustingTheStack) {
+    const int depth = 200000;
+    std::string text;
+    for (int i = 0; i < depth; ++i) {
+        text += "<a>";
+    }
+    text += "x";
+    for (int i = 0; i < depth; ++i) {
+        text += "</a>";
+    }
+    XmlDocument document;
+    ASSERT_TRUE(document.loadXML(text));
+    EXPECT_EQ(document.documentElement().text(), "x");
+    EXPECT_EQ(document.selectSingleNode("//a[not(a)]").text(), "x");
+    document.setProperty("MaxElementDepth", "256");
+    EXPECT_FALSE(document.loadXML(text));
+    EXPECT_EQ(document.parseError().errorCode, 103);
 }
 
 TEST(XmlDocumentTest, LoadHonoursTheFileEncodingAndSaveWritesUtf8) {
