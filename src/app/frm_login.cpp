@@ -6,26 +6,12 @@
 
 #include "app/frm_main.h"
 #include "common/general_functions.h"
+#include "common/windowing.h"
 
 namespace kvt {
 namespace {
 
 constexpr const char* kChiaveHost = "\\SOFTWARE\\Quintara-Kelvano";
-
-// Whatever happens, the hourglass goes when the attempt ends.
-class Clessidra {
-  public:
-    Clessidra() { windowing().setHourglass(true); }
-    ~Clessidra() {
-        try {
-            windowing().setHourglass(false);
-        } catch (...) {
-            // A cursor that cannot be put back must not hide the attempt's outcome.
-        }
-    }
-    Clessidra(const Clessidra&) = delete;
-    Clessidra& operator=(const Clessidra&) = delete;
-};
 
 }  // namespace
 

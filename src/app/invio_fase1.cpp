@@ -22,21 +22,6 @@ namespace {
 constexpr const char* kSezioneVisite = "data_visita";
 constexpr int kModalitaCompleta = 2;
 
-// The hourglass from the start of a run until its summary has been shown and
-// logged, also when an error ends the run.
-class Clessidra {
-  public:
-    Clessidra() { windowing().setHourglass(true); }
-    ~Clessidra() {
-        try {
-            windowing().setHourglass(false);
-        } catch (...) {
-        }
-    }
-    Clessidra(const Clessidra&) = delete;
-    Clessidra& operator=(const Clessidra&) = delete;
-};
-
 // An identifier between apostrophes in an SQL text: an apostrophe inside it
 // is doubled, so it stays part of the text.
 std::string letteraleSql(const std::string& testo) {

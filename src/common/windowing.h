@@ -46,4 +46,20 @@ Windowing& windowing();
 // keeps ownership and keeps it alive while installed.
 void setWindowing(Windowing* implementation);
 
+// The hourglass cursor for as long as the object lives: it goes also when an
+// error ends the work, and a cursor that cannot be put back never hides the
+// work's own outcome.
+class Clessidra {
+  public:
+    Clessidra() { windowing().setHourglass(true); }
+    ~Clessidra() {
+        try {
+            windowing().setHourglass(false);
+        } catch (...) {
+        }
+    }
+    Clessidra(const Clessidra&) = delete;
+    Clessidra& operator=(const Clessidra&) = delete;
+};
+
 }  // namespace kvt
