@@ -2,11 +2,14 @@
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_FUZZ ?= build-fuzz
+BUILD_WIN  ?= build-win
+BUILD_WIN32 ?= build-win32
 FUZZ_SECONDS ?= 120
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build build-asan build-fuzz fuzz test test-unit test-asan run bench reliability format clean
+.PHONY: all deps build build-asan build-fuzz fuzz test test-unit test-asan test-windows \
+	windows windows-i686 run bench reliability format clean
 
 all: build
 
@@ -25,11 +28,40 @@ $(BUILD_ASAN)/build.ninja: | deps
 build-asan: deps $(BUILD_ASAN)/build.ninja
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 
-# Every test of the normal build, then the unit tests again under ASan+UBSan.
-test: build build-asan
+# The Windows builds, cross-compiled with mingw-w64 (cmake/toolchain-mingw-*.cmake).
+$(BUILD_WIN)/build.ninja: | deps
+	cmake -S . -B $(BUILD_WIN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake
+
+windows: deps $(BUILD_WIN)/build.ninja
+	cmake --build $(BUILD_WIN) -j $(JOBS)
+
+# 32-bit: the program, its libraries and the one smoke test (each 32-bit
+# process runs under emulation, about a minute).
+$(BUILD_WIN32)/build.ninja: | deps
+	cmake -S . -B $(BUILD_WIN32) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DKVT_TESTS=OFF -DKVT_SMOKE_TEST=ON
+
+windows-i686: deps $(BUILD_WIN32)/build.ninja
+	cmake --build $(BUILD_WIN32) -j $(JOBS)
+
+# Every test of the normal build, the unit tests again under ASan+UBSan, then
+# the Windows tests under Wine. The Wine prefix (about three minutes to make
+# the first time) is made while the Linux builds compile.
+test: deps
+	mkdir -p $(BUILD_WIN)
+	scripts/wine-prefix $(BUILD_WIN) > $(BUILD_WIN)/wine-prefix.log 2>&1 & echo $$! > $(BUILD_WIN)/wine-prefix.pid
+	$(MAKE) build build-asan windows windows-i686
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS) -L unit
+	scripts/wine-wait-prefix $(BUILD_WIN)
+	$(MAKE) test-windows
+
+# The Windows tests under Wine, with one prefix and one wineserver for both builds.
+test-windows:
+	scripts/wine-tests $(BUILD_WIN) $(BUILD_WIN) -j $(JOBS)
+	scripts/wine-tests $(BUILD_WIN) $(BUILD_WIN32)
 
 test-unit: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
@@ -67,4 +99,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_WIN) $(BUILD_WIN32)

@@ -1,0 +1,65 @@
+# The Windows build (mingw-w64 cross compilers, see cmake/toolchain-mingw-*.cmake):
+# the same core over the platform's own services. What Debian ships only for
+# Linux is compiled here from Debian's source packages, which
+# scripts/install-deps unpacks into the cache below; nothing third-party is
+# committed.
+
+set(KVT_DEB_SOURCES ${PROJECT_SOURCE_DIR}/.cache/deb-src CACHE PATH
+    "Folder with the unpacked Debian source packages (scripts/install-deps)")
+
+# No Qt for Windows: the Win32 windows replace it.
+set(KVT_WITH_QT OFF CACHE BOOL "" FORCE)
+
+# Wide Win32 functions throughout; Windows 7 is the oldest system served.
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+    _WIN32_WINNT=0x0601 WINVER=0x0601)
+# The runtime (libgcc, libstdc++, winpthread) goes into each binary, so an
+# office installs nothing from mingw.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+# The unpacked source of a Debian package: the one folder NAME-VERSION in the cache.
+function(kvt_debian_source out name)
+    file(GLOB found LIST_DIRECTORIES true ${KVT_DEB_SOURCES}/${name}-[0-9]*)
+    list(FILTER found EXCLUDE REGEX "\\.(dsc|tar\\..*)$")
+    list(LENGTH found count)
+    if(NOT count EQUAL 1)
+        message(FATAL_ERROR "The source of ${name} is missing from ${KVT_DEB_SOURCES} "
+                            "(found: '${found}'); run scripts/install-deps")
+    endif()
+    set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
+# pugixml, the version Linux links, as a static library: the upload files are
+# written by the same code on both platforms, byte for byte.
+kvt_debian_source(KVT_PUGIXML_DIR pugixml)
+add_library(pugixml STATIC ${KVT_PUGIXML_DIR}/src/pugixml.cpp)
+target_include_directories(pugixml SYSTEM PUBLIC ${KVT_PUGIXML_DIR}/src)
+target_compile_options(pugixml PRIVATE -w)
+add_library(pugixml::pugixml ALIAS pugixml)
+
+# Tests run under Wine (scripts/wine-exec): a prefix of this build's own and
+# the build's bin/ on the DLL search path.
+set(KVT_WINE_EXEC ${PROJECT_SOURCE_DIR}/scripts/wine-exec)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KVT_WINE_EXEC} ${CMAKE_BINARY_DIR})
+
+# An import library from a module-definition file: how the program links a
+# DLL by name (LKlib.dll) without that DLL's own build. The library is
+# delay-loaded, so that a missing DLL is the program's own message rather
+# than the loader's dialog.
+function(kvt_import_library target dll def)
+    set(lib ${CMAKE_CURRENT_BINARY_DIR}/lib${target}.a)
+    set(kill_at)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        # WINAPI names carry @N in the import library but not in the DLL.
+        set(kill_at --kill-at)
+    endif()
+    add_custom_command(OUTPUT ${lib}
+        COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${dll} ${kill_at}
+                --output-delaylib ${lib}
+        DEPENDS ${def}
+        COMMENT "Import library for ${dll}")
+    add_custom_target(${target}_implib DEPENDS ${lib})
+    add_library(${target} INTERFACE)
+    add_dependencies(${target} ${target}_implib)
+    target_link_libraries(${target} INTERFACE ${lib} delayimp)
+endfunction()
