@@ -1,8 +1,8 @@
 #pragma once
 // Automation seam: objects created by class identifier and driven by
 // late-bound calls (method name, arguments in order). On POSIX a table of
-// in-process classes stands in for the system's automation; a Windows
-// IDispatch implementation fits behind the same header.
+// in-process classes stands in for the system's automation; on Windows the
+// same table is asked first, then COM (ProgID, IDispatch).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -86,11 +86,16 @@ class Object {
 using Factory = std::function<std::shared_ptr<Object>()>;
 
 // Creates an object of the class; raises kvt::Error when the class is unknown
-// or the object cannot be made.
+// or the object cannot be made. On Windows a class not in the table below
+// is a COM ProgID, created on the calling thread (COM is initialised there,
+// apartment-threaded, at the first call) and driven through IDispatch.
 std::shared_ptr<Object> createObject(std::string_view classId);
 
-// The in-process class table (POSIX). Registering a class again replaces its
-// factory; the previous one is handed back so a test can put it back.
+// The in-process class table, consulted before anything else on every
+// platform: on POSIX it holds the host stand-in, on Windows whatever the
+// process itself provides (a test's scripted host, a stand-in compiled in).
+// Registering a class again replaces its factory; the previous one is handed
+// back so a test can put it back; a null factory removes the class.
 Factory registerClass(std::string classId, Factory factory);
 
 }  // namespace kvt::automation

@@ -1,60 +1,16 @@
-// Automation on POSIX: classes live in this process, in a table filled by the
-// parts that provide them (the host stand-in registers "Vellodoc.Server").
-#include <map>
-#include <mutex>
-
+// Automation on POSIX: classes live in this process, in the table filled by
+// the parts that provide them (the host stand-in registers "Vellodoc.Server").
 #include "common/errors.h"
 #include "host/automation.h"
+#include "host/class_table.h"
 
 namespace kvt::automation {
-namespace {
-
-struct ClassTable {
-    std::mutex mutex;
-    std::map<std::string, Factory, std::less<>> factories;
-};
-
-ClassTable& table() {
-    static ClassTable instance;
-    return instance;
-}
-
-}  // namespace
 
 std::shared_ptr<Object> createObject(std::string_view classId) {
-    Factory factory;
-    {
-        auto& t = table();
-        std::lock_guard lock(t.mutex);
-        const auto it = t.factories.find(classId);
-        if (it == t.factories.end()) {
-            throw Error("Stringa di classe non valida: " + std::string(classId));
-        }
-        factory = it->second;
+    if (auto object = createRegistered(classId)) {
+        return object;
     }
-    auto object = factory();
-    if (!object) {
-        throw Error("Impossibile creare l'oggetto " + std::string(classId));
-    }
-    return object;
-}
-
-Factory registerClass(std::string classId, Factory factory) {
-    auto& t = table();
-    std::lock_guard lock(t.mutex);
-    Factory previous;
-    auto it = t.factories.find(classId);
-    if (it != t.factories.end()) {
-        previous = std::move(it->second);
-        if (factory) {
-            it->second = std::move(factory);
-        } else {
-            t.factories.erase(it);
-        }
-    } else if (factory) {
-        t.factories.emplace(std::move(classId), std::move(factory));
-    }
-    return previous;
+    throw Error("Stringa di classe non valida: " + std::string(classId));
 }
 
 }  // namespace kvt::automation

@@ -12,6 +12,7 @@
 #include "common/errors.h"
 #include "common/radix.h"
 #include "common/windowing.h"
+#include "host/recording_windowing.h"
 
 namespace kvt {
 namespace {
@@ -20,31 +21,7 @@ using automation::Arguments;
 using automation::Variant;
 using Texts = std::vector<std::string>;
 
-constexpr WindowHandle kProgramWindow = 100;
 constexpr WindowHandle kHostWindow = 999;
-
-// Records every message box (with the window in front when it came) and every
-// foreground change the adapter makes.
-class RecordingWindowing final : public Windowing {
-  public:
-    WindowHandle foreground = kProgramWindow;
-    Texts messages;
-    std::vector<WindowHandle> foregroundAtMessage;
-    std::vector<WindowHandle> foregroundChanges;
-
-    void messageBox(const std::string& text, const std::string&, MessageIcon) override {
-        messages.push_back(text);
-        foregroundAtMessage.push_back(foreground);
-    }
-    WindowHandle foregroundWindow() override { return foreground; }
-    void setForegroundWindow(WindowHandle window) override {
-        foregroundChanges.push_back(window);
-        foreground = window;
-    }
-    void setHourglass(bool) override {}
-    void processMessages() override {}
-    void openDocument(const std::string&) override {}
-};
 
 std::string describe(const Variant& value) {
     switch (value.kind()) {

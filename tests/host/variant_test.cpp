@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/errors.h"
+#include "common/workstation.h"
 #include "host/automation.h"
 
 namespace kvt::automation {
@@ -27,6 +28,7 @@ TEST_F(VariantTest, NullAndMissingCannotBecomeText) {
 }
 
 TEST_F(VariantTest, FloatingUsesFifteenDigitsAndTheWorkstationSeparator) {
+    setDecimalSeparatorSource([] { return std::string(","); });
     EXPECT_EQ(Variant::floating(3.5).toText(), "3,5");
     EXPECT_EQ(Variant::floating(0.1 + 0.2).toText(), "0,3");
     EXPECT_EQ(Variant::floating(120).toText(), "120");
@@ -36,8 +38,9 @@ TEST_F(VariantTest, FloatingUsesFifteenDigitsAndTheWorkstationSeparator) {
 
     setDecimalSeparatorSource([] { return std::string("."); });
     EXPECT_EQ(Variant::floating(-72.25).toText(), "-72.25");
+    // Without a source of its own, the workstation's separator (the locale's).
     setDecimalSeparatorSource(nullptr);
-    EXPECT_EQ(Variant::floating(-72.25).toText(), "-72,25");
+    EXPECT_EQ(Variant::floating(-72.25).toText(), "-72" + workstation::decimalSeparator() + "25");
 }
 
 TEST_F(VariantTest, DatesShowTheTimeOnlyWhenThereIsOne) {

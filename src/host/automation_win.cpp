@@ -1,0 +1,308 @@
+// Automation on Windows: COM late binding. A class that the process has not
+// registered itself is a ProgID: CLSIDFromProgID, then CoCreateInstance for
+// IDispatch; a call is GetIDsOfNames, then Invoke. Values cross the seam as
+// VARIANTs, converted here and nowhere else.
+#include <objbase.h>
+#include <oleauto.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "common/errors.h"
+#include "common/win32.h"
+#include "host/automation.h"
+#include "host/class_table.h"
+
+namespace kvt::automation {
+namespace {
+
+std::string hresultText(HRESULT hr) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+    return win32::errorText(static_cast<DWORD>(hr)) + " (" + code + ")";
+}
+
+// COM on the calling thread, which is the thread of the windows: apartment
+// threaded, once per thread and for the thread's life (objects may be
+// released until the very end). A thread that someone already put in the
+// multithreaded apartment stays there; COM works there too.
+void comOnThisThread() {
+    thread_local bool ready = false;
+    if (ready) {
+        return;
+    }
+    const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(hr) && hr != RPC_E_CHANGED_MODE) {
+        throw Error("COM non disponibile: " + hresultText(hr));
+    }
+    ready = true;
+}
+
+// VARIANTs that are cleared (their strings freed) when the holder goes, also
+// when filling them failed half-way.
+struct Variants {
+    explicit Variants(std::size_t count) : items(count) {
+        for (VARIANT& item : items) {
+            ::VariantInit(&item);
+        }
+    }
+    ~Variants() {
+        for (VARIANT& item : items) {
+            ::VariantClear(&item);
+        }
+    }
+    Variants(const Variants&) = delete;
+    Variants& operator=(const Variants&) = delete;
+
+    std::vector<VARIANT> items;
+};
+
+// Texts travel by value as BSTR: the host reads them and never hands back a
+// changed argument that the program would look at.
+void toVariant(const Variant& value, VARIANT& out) {
+    switch (value.kind()) {
+        case Variant::Kind::Empty:
+            V_VT(&out) = VT_EMPTY;
+            return;
+        case Variant::Kind::Null:
+            V_VT(&out) = VT_NULL;
+            return;
+        case Variant::Kind::Missing:
+            V_VT(&out) = VT_ERROR;
+            V_ERROR(&out) = DISP_E_PARAMNOTFOUND;
+            return;
+        case Variant::Kind::Text: {
+            const std::wstring text = win32::wide(value.asText());
+            BSTR string = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+            if (!string) {
+                throw Error("Memoria insufficiente per una stringa di automazione");
+            }
+            V_VT(&out) = VT_BSTR;
+            V_BSTR(&out) = string;
+            return;
+        }
+        case Variant::Kind::Integer: {
+            const std::int64_t number = value.asInteger();
+            if (number >= std::numeric_limits<LONG>::min() &&
+                number <= std::numeric_limits<LONG>::max()) {
+                V_VT(&out) = VT_I4;
+                V_I4(&out) = static_cast<LONG>(number);
+            } else {
+                V_VT(&out) = VT_I8;
+                V_I8(&out) = number;
+            }
+            return;
+        }
+        case Variant::Kind::Floating:
+            V_VT(&out) = VT_R8;
+            V_R8(&out) = value.asFloating();
+            return;
+        case Variant::Kind::Date: {
+            const Date& d = value.asDate();
+            SYSTEMTIME time{};
+            time.wYear = static_cast<WORD>(d.year);
+            time.wMonth = static_cast<WORD>(d.month);
+            time.wDay = static_cast<WORD>(d.day);
+            time.wHour = static_cast<WORD>(d.hour);
+            time.wMinute = static_cast<WORD>(d.minute);
+            time.wSecond = static_cast<WORD>(d.second);
+            double date = 0;
+            if (!::SystemTimeToVariantTime(&time, &date)) {
+                throw Error("Data non valida per l'automazione");
+            }
+            V_VT(&out) = VT_DATE;
+            V_DATE(&out) = date;
+            return;
+        }
+        case Variant::Kind::Boolean:
+            V_VT(&out) = VT_BOOL;
+            V_BOOL(&out) = value.asBoolean() ? VARIANT_TRUE : VARIANT_FALSE;
+            return;
+    }
+}
+
+// A value the core has no kind for (an object, an array, a date beyond the
+// calendar) comes back as Null: a call whose result is not looked at still
+// succeeds, and one whose result is read as text or number fails there, as
+// a null answer does.
+Variant fromVariant(const VARIANT& in) {
+    Variants direct(1);
+    const VARIANT* value = &in;
+    if (V_VT(&in) & VT_BYREF) {
+        // The system's declarations lack the const; the source is only read.
+        const HRESULT hr = ::VariantCopyInd(&direct.items[0], const_cast<VARIANT*>(&in));
+        if (FAILED(hr)) {
+            throw Error("Valore di automazione non leggibile: " + hresultText(hr));
+        }
+        value = &direct.items[0];
+    }
+    switch (V_VT(value)) {
+        case VT_EMPTY:
+            return Variant();
+        case VT_NULL:
+            return Variant::null();
+        case VT_BSTR: {
+            const BSTR string = V_BSTR(value);
+            return Variant::text(string ? win32::narrow({string, ::SysStringLen(string)}) : "");
+        }
+        case VT_I1:
+            return Variant::integer(static_cast<signed char>(V_I1(value)));
+        case VT_I2:
+            return Variant::integer(V_I2(value));
+        case VT_I4:
+            return Variant::integer(V_I4(value));
+        case VT_INT:
+            return Variant::integer(V_INT(value));
+        case VT_I8:
+            return Variant::integer(V_I8(value));
+        case VT_UI1:
+            return Variant::integer(V_UI1(value));
+        case VT_UI2:
+            return Variant::integer(V_UI2(value));
+        case VT_UI4:
+            return Variant::integer(V_UI4(value));
+        case VT_UINT:
+            return Variant::integer(V_UINT(value));
+        case VT_UI8: {
+            const ULONGLONG number = V_UI8(value);
+            if (number > static_cast<ULONGLONG>(std::numeric_limits<std::int64_t>::max())) {
+                return Variant::floating(static_cast<double>(number));
+            }
+            return Variant::integer(static_cast<std::int64_t>(number));
+        }
+        case VT_R4:
+            return Variant::floating(V_R4(value));
+        case VT_R8:
+            return Variant::floating(V_R8(value));
+        case VT_CY:
+        case VT_DECIMAL: {
+            Variants number(1);
+            if (FAILED(
+                    ::VariantChangeType(&number.items[0], const_cast<VARIANT*>(value), 0, VT_R8))) {
+                return Variant::null();
+            }
+            return Variant::floating(V_R8(&number.items[0]));
+        }
+        case VT_DATE: {
+            SYSTEMTIME time{};
+            if (!::VariantTimeToSystemTime(V_DATE(value), &time)) {
+                return Variant::null();
+            }
+            return Variant::date(
+                {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond});
+        }
+        case VT_BOOL:
+            return Variant::boolean(V_BOOL(value) != VARIANT_FALSE);
+        case VT_ERROR:
+            // The error value of automation; the omitted argument is one.
+            return Variant::missing();
+        default:
+            return Variant::null();
+    }
+}
+
+// The server's own account of a failed call: its description, else the text
+// of its error code.
+std::string exceptionText(EXCEPINFO& exception) {
+    if (exception.pfnDeferredFillIn) {
+        exception.pfnDeferredFillIn(&exception);
+    }
+    std::string text;
+    if (exception.bstrDescription) {
+        text =
+            win32::narrow({exception.bstrDescription, ::SysStringLen(exception.bstrDescription)});
+    }
+    if (text.empty()) {
+        text = exception.scode ? hresultText(exception.scode)
+                               : "eccezione del server " + std::to_string(exception.wCode);
+    }
+    return text;
+}
+
+void freeException(EXCEPINFO& exception) {
+    ::SysFreeString(exception.bstrSource);
+    ::SysFreeString(exception.bstrDescription);
+    ::SysFreeString(exception.bstrHelpFile);
+}
+
+class DispatchObject final : public Object {
+  public:
+    explicit DispatchObject(IDispatch* dispatch) : dispatch_(dispatch) {}
+    ~DispatchObject() override { dispatch_->Release(); }
+    DispatchObject(const DispatchObject&) = delete;
+    DispatchObject& operator=(const DispatchObject&) = delete;
+
+    Variant call(std::string_view method, const Arguments& arguments) override {
+        std::wstring name = win32::wide(method);
+        LPOLESTR names[] = {name.data()};
+        DISPID id = 0;
+        HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        if (FAILED(hr)) {
+            throw Error(std::string(method) + ": " + hresultText(hr));
+        }
+
+        // Invoke takes the arguments last first.
+        Variants passed(arguments.size());
+        for (std::size_t i = 0; i < arguments.size(); ++i) {
+            toVariant(arguments[i], passed.items[arguments.size() - 1 - i]);
+        }
+        DISPPARAMS parameters{passed.items.data(), nullptr, static_cast<UINT>(passed.items.size()),
+                              0};
+        Variants result(1);
+        EXCEPINFO exception{};
+        UINT wrongArgument = 0;
+        hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT,
+                               DISPATCH_METHOD | DISPATCH_PROPERTYGET, &parameters,
+                               &result.items[0], &exception, &wrongArgument);
+        if (hr == DISP_E_EXCEPTION) {
+            std::string text = exceptionText(exception);
+            freeException(exception);
+            throw Error(text);
+        }
+        freeException(exception);
+        if (FAILED(hr)) {
+            std::string text = std::string(method) + ": " + hresultText(hr);
+            if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND) &&
+                wrongArgument < arguments.size()) {
+                text += " (argomento " + std::to_string(arguments.size() - wrongArgument) + ")";
+            }
+            throw Error(text);
+        }
+        return fromVariant(result.items[0]);
+    }
+
+  private:
+    IDispatch* dispatch_;
+};
+
+}  // namespace
+
+std::shared_ptr<Object> createObject(std::string_view classId) {
+    if (auto object = createRegistered(classId)) {
+        return object;
+    }
+    comOnThisThread();
+    const std::wstring progId = win32::wide(classId);
+    CLSID clsid{};
+    if (FAILED(::CLSIDFromProgID(progId.c_str(), &clsid))) {
+        throw Error("Stringa di classe non valida: " + std::string(classId));
+    }
+    IDispatch* dispatch = nullptr;
+    const HRESULT hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDispatch,
+                                          reinterpret_cast<void**>(&dispatch));
+    if (FAILED(hr) || !dispatch) {
+        throw Error("Impossibile creare l'oggetto " + std::string(classId) + ": " +
+                    hresultText(hr));
+    }
+    try {
+        return std::make_shared<DispatchObject>(dispatch);
+    } catch (...) {
+        dispatch->Release();
+        throw;
+    }
+}
+
+}  // namespace kvt::automation
