@@ -18,4 +18,11 @@ class ConversionError : public Error {
     using Error::Error;
 };
 
+// Raised where a text must be written in the workstation's code page and a
+// character of it has no place there.
+class CodePageError : public Error {
+  public:
+    using Error::Error;
+};
+
 }  // namespace kvt

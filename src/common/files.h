@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace kvt::files {
 
@@ -16,9 +17,16 @@ std::optional<std::string> readAll(const std::filesystem::path& path);
 // Writes the content to a temporary file in the same folder and renames it
 // over the target, so that no reader ever sees half a file. An existing file
 // keeps its permission bits; a new one is readable and writable by its owner
-// only (0600). A symbolic link is followed: its target is replaced. Raises
+// only (0600); on Windows every file written so gets an access list of its
+// owner's, new or not. A symbolic link is followed: its target is replaced. Raises
 // kvt::Error with a readable reason on failure; the target is then unchanged.
-void writeAtomically(const std::filesystem::path& path, std::string_view content);
+//
+// Replace::PrivateDurable is for settings that hold secrets and cannot be
+// made again: the file is readable by its owner only whatever it was before,
+// and its content is forced to the disk before the rename.
+enum class Replace { Keeping, PrivateDurable };
+void writeAtomically(const std::filesystem::path& path, std::string_view content,
+                     Replace how = Replace::Keeping);
 
 // The same replacement, for content written a piece at a time: the pieces go
 // to the temporary file, and commit() renames it over the target. A file not
@@ -26,7 +34,7 @@ void writeAtomically(const std::filesystem::path& path, std::string_view content
 // Every failure raises kvt::Error with a readable reason.
 class AtomicFile {
   public:
-    explicit AtomicFile(const std::filesystem::path& path);
+    explicit AtomicFile(const std::filesystem::path& path, Replace how = Replace::Keeping);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -54,5 +62,17 @@ int removeInterruptedWrites(const std::filesystem::path& folder);
 // True when the name is one `writeAtomically` and `AtomicFile` give their
 // temporary files.
 bool isInterruptedWriteName(std::string_view name);
+
+namespace detail {
+// What a replacement writes: the path as given (for messages), the file it
+// replaces (a symbolic link's target, else the path itself), and whether the
+// content is forced to the disk.
+struct Target {
+    std::filesystem::path requested;
+    std::filesystem::path path;
+    bool durable = false;
+};
+Target targetOf(const std::filesystem::path& path, Replace how, std::error_code& ec);
+}  // namespace detail
 
 }  // namespace kvt::files

@@ -9,6 +9,7 @@
 
 #include "common/errors.h"
 #include "common/files.h"
+#include "common/paths.h"
 
 namespace kvt::files {
 namespace {
@@ -28,7 +29,8 @@ bool writeAllTo(int fd, std::string_view content) {
 }
 
 [[noreturn]] void fail(const std::filesystem::path& path, int error) {
-    throw Error("Impossibile scrivere il file " + path.string() + ": " + std::strerror(error));
+    throw Error("Impossibile scrivere il file " + paths::toUtf8(path) + ": " +
+                std::strerror(error));
 }
 
 }  // namespace
@@ -84,8 +86,7 @@ std::optional<std::string> readAll(const std::filesystem::path& path) {
 }
 
 struct AtomicFile::State {
-    std::filesystem::path requested;  // as given, for messages
-    std::filesystem::path path;       // the file replaced (a link's target)
+    detail::Target target;
     std::string temporary;
     int fd = -1;
 
@@ -96,29 +97,27 @@ struct AtomicFile::State {
             fd = -1;
         }
         ::unlink(temporary.c_str());
-        fail(requested, error);
+        fail(target.requested, error);
     }
 };
 
-AtomicFile::AtomicFile(const std::filesystem::path& requested) : state_(std::make_unique<State>()) {
+AtomicFile::AtomicFile(const std::filesystem::path& requested, Replace how)
+    : state_(std::make_unique<State>()) {
     State& s = *state_;
-    s.requested = requested;
-    s.path = requested;
     std::error_code ec;
-    if (std::filesystem::is_symlink(s.path, ec)) {
-        s.path = std::filesystem::weakly_canonical(s.path, ec);
-        if (ec) {
-            fail(requested, ec.value());
-        }
+    s.target = detail::targetOf(requested, how, ec);
+    if (ec) {
+        fail(requested, ec.value());
     }
     mode_t mode = S_IRUSR | S_IWUSR;
     struct stat existing {};
-    if (::stat(s.path.c_str(), &existing) == 0) {
+    if (!s.target.durable && ::stat(s.target.path.c_str(), &existing) == 0) {
         mode = existing.st_mode & 07777;
     }
 
-    const std::filesystem::path folder = s.path.has_parent_path() ? s.path.parent_path() : ".";
-    s.temporary = (folder / ("." + s.path.filename().string() + ".XXXXXX")).string();
+    const std::filesystem::path folder =
+        s.target.path.has_parent_path() ? s.target.path.parent_path() : ".";
+    s.temporary = (folder / ("." + s.target.path.filename().native() + ".XXXXXX")).native();
     s.fd = ::mkstemp(s.temporary.data());
     if (s.fd < 0) {
         fail(requested, errno);
@@ -138,7 +137,7 @@ AtomicFile::~AtomicFile() {
 void AtomicFile::write(std::string_view content) {
     State& s = *state_;
     if (s.fd < 0) {
-        fail(s.requested, EBADF);
+        fail(s.target.requested, EBADF);
     }
     if (!writeAllTo(s.fd, content)) {
         s.discard(errno);
@@ -148,31 +147,32 @@ void AtomicFile::write(std::string_view content) {
 void AtomicFile::commit() {
     State& s = *state_;
     if (s.fd < 0) {
-        fail(s.requested, EBADF);
+        fail(s.target.requested, EBADF);
     }
-    // No fsync: the rename alone is what keeps readers from half a file, and
-    // forcing each file to the disk cost a journal commit for every upload,
-    // answer and last-visit file, so that a sending spent most of its time
-    // waiting on the disk. Everything written this way can be made again: the
-    // next new sending rebuilds what a power cut may have left empty.
+    // No fsync unless asked for: the rename alone is what keeps readers from
+    // half a file, and forcing each file to the disk cost a journal commit for
+    // every upload, answer and last-visit file, so that a sending spent most
+    // of its time waiting on the disk. Everything written this way can be
+    // made again: the next new sending rebuilds what a power cut may have
+    // left empty.
     const int fd = s.fd;
     s.fd = -1;
-    if (::close(fd) != 0) {
+    int error = 0;
+    if (s.target.durable && ::fsync(fd) != 0) {
+        error = errno;
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ::unlink(s.temporary.c_str());
+        fail(s.target.requested, error);
+    }
+    if (::rename(s.temporary.c_str(), s.target.path.c_str()) != 0) {
         const int error = errno;
         ::unlink(s.temporary.c_str());
-        fail(s.requested, error);
+        fail(s.target.requested, error);
     }
-    if (::rename(s.temporary.c_str(), s.path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(s.temporary.c_str());
-        fail(s.requested, error);
-    }
-}
-
-void writeAtomically(const std::filesystem::path& path, std::string_view content) {
-    AtomicFile file(path);
-    file.write(content);
-    file.commit();
 }
 
 bool writeNewPrivate(const std::filesystem::path& path, std::string_view content) {
@@ -188,39 +188,6 @@ bool writeNewPrivate(const std::filesystem::path& path, std::string_view content
         return false;
     }
     return true;
-}
-
-bool isInterruptedWriteName(std::string_view name) {
-    // "." + the target's name + "." + the six characters mkstemp chose.
-    constexpr std::size_t kSuffix = 7;
-    if (name.size() < kSuffix + 2 || name.front() != '.' || name[name.size() - kSuffix] != '.') {
-        return false;
-    }
-    for (std::size_t i = name.size() - kSuffix + 1; i < name.size(); ++i) {
-        const char c = name[i];
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-int removeInterruptedWrites(const std::filesystem::path& folder) {
-    int removed = 0;
-    try {
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-            std::error_code kind;
-            if (entry.is_regular_file(kind) &&
-                isInterruptedWriteName(entry.path().filename().string()) &&
-                ::unlink(entry.path().c_str()) == 0) {
-                ++removed;
-            }
-        }
-    } catch (const std::filesystem::filesystem_error&) {
-        // A folder that cannot be read to the end keeps what was not reached.
-    }
-    return removed;
 }
 
 }  // namespace kvt::files

@@ -11,6 +11,7 @@
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/ini_file.h"
+#include "common/paths.h"
 #include "common/windowing.h"
 #include "common/workstation.h"
 
@@ -317,7 +318,7 @@ void scriviIni(const std::filesystem::path& file, std::string_view sezione, std:
                std::string_view valore) {
     auto ini = IniFile::load(file, true);
     if (!ini) {
-        throw Error("Impossibile leggere il file " + file.string());
+        throw Error("Impossibile leggere il file " + paths::toUtf8(file));
     }
     ini->set(sezione, chiave, valore);
     ini->save(file);

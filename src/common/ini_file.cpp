@@ -4,11 +4,20 @@
 
 #include "common/errors.h"
 #include "common/files.h"
+#include "common/paths.h"
+#include "common/workstation.h"
 
 namespace kvt {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// A file that starts with the UTF-8 byte-order mark is UTF-8 whatever the
+// workstation's code page; every other one is in that code page.
+bool isUtf8(std::string_view content) {
+    return content.starts_with(kByteOrderMark);
+}
+
 constexpr std::size_t npos = std::string::npos;
 
 bool isBlank(char c) {
@@ -110,7 +119,7 @@ IniFile IniFile::parse(std::string_view content) {
 
 std::optional<IniFile> IniFile::load(const std::filesystem::path& path, bool missingIsEmpty) {
     if (const auto content = files::readAll(path)) {
-        return parse(*content);
+        return parse(isUtf8(*content) ? *content : workstation::fromCodePage(*content));
     }
     std::error_code ec;
     if (missingIsEmpty && !std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
@@ -216,7 +225,21 @@ std::string IniFile::serialize() const {
 }
 
 void IniFile::save(const std::filesystem::path& path) const {
-    files::writeAtomically(path, serialize());
+    const std::string content = serialize();
+    if (isUtf8(content)) {
+        files::writeAtomically(path, content);
+        return;
+    }
+    // The keys are fiscal codes: one written with a character changed could
+    // give two patients one entry. A text the code page cannot hold is
+    // refused, and the file stays as it was.
+    const std::optional<std::string> bytes = workstation::toCodePage(content);
+    if (!bytes) {
+        throw CodePageError("Impossibile scrivere il file " + paths::toUtf8(path) +
+                            ": un testo contiene caratteri che la codifica della postazione non "
+                            "rappresenta");
+    }
+    files::writeAtomically(path, *bytes);
 }
 
 }  // namespace kvt

@@ -1,16 +1,13 @@
 #include "common/reg_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "common/errors.h"
+#include "common/files.h"
+#include "common/paths.h"
 #include "common/utf.h"
 
 namespace kvt::registry {
@@ -453,13 +450,10 @@ RegFile RegFile::parse(std::string_view content) {
 }
 
 RegFile RegFile::load(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return {};
+    if (const auto content = files::readAll(path)) {
+        return parse(*content);
     }
-    std::ostringstream content;
-    content << in.rdbuf();
-    return parse(content.str());
+    return {};
 }
 
 std::string RegFile::serialize() const {
@@ -479,27 +473,10 @@ void RegFile::saveAtomically(const std::filesystem::path& path) const {
     if (path.has_parent_path()) {
         std::filesystem::create_directories(path.parent_path(), ec);
     }
-    const std::filesystem::path temporary = path.string() + ".tmp." + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        throw Error("impossibile scrivere " + temporary.string());
-    }
-    const std::string content = serialize();
-    std::size_t written = 0;
-    bool ok = true;
-    while (written < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        throw Error("impossibile scrivere " + path.string());
+    try {
+        files::writeAtomically(path, serialize(), files::Replace::PrivateDurable);
+    } catch (const Error&) {
+        throw Error("impossibile scrivere " + paths::toUtf8(path));
     }
 }
 

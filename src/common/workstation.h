@@ -5,7 +5,7 @@
 // environment (LC_ALL / LC_NUMERIC / LC_TIME / LANG), else, as in the C
 // locale, "," / "dd/MM/yyyy" / "HH:mm:ss". They are read once and kept for the
 // life of the process (reload() reads them again); tests set them with an
-// override. On POSIX the workstation's code page is UTF-8.
+// override. On POSIX the workstation's code page is UTF-8 (see codePage).
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,5 +74,19 @@ LocaleFormats localeFormats();
 
 // A C strftime format ("%d/%m/%Y") as a Windows format string ("dd/MM/yyyy").
 std::string windowsFormatFromStrftime(std::string_view format);
+
+// The workstation's code page: that of the log, the last-visit file and the
+// other byte texts the program exchanges (Windows: the ANSI code page, 1252 in
+// an Italian office; POSIX: UTF-8, 65001, where every conversion below gives
+// the text unchanged). One implementation per platform.
+unsigned codePage();
+// The program's UTF-8 text in the code page; nothing when a character has no
+// place in it (no "best fit": a lossy text could make two names one).
+std::optional<std::string> toCodePage(std::string_view text);
+// The same, with "?" for each character that has no place in it: a readable
+// text, never a broken byte sequence.
+std::string toCodePageReplacing(std::string_view text);
+// Bytes in the code page as UTF-8.
+std::string fromCodePage(std::string_view bytes);
 
 }  // namespace kvt::workstation

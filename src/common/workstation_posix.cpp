@@ -58,4 +58,22 @@ LocaleFormats localeFormats() {
     return out;
 }
 
+// The program's texts are UTF-8 and so are the files it shares with the
+// workstation: nothing to convert.
+unsigned codePage() {
+    return 65001;
+}
+
+std::optional<std::string> toCodePage(std::string_view text) {
+    return std::string(text);
+}
+
+std::string toCodePageReplacing(std::string_view text) {
+    return std::string(text);
+}
+
+std::string fromCodePage(std::string_view bytes) {
+    return std::string(bytes);
+}
+
 }  // namespace kvt::workstation

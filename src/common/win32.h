@@ -1,0 +1,61 @@
+#pragma once
+// What the Windows parts of the seams share: wide names for the program's
+// UTF-8 texts, the system's error texts, and the security that keeps the
+// working files to their owner. Included only by *_win.cpp files.
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kvt::win32 {
+
+std::wstring wide(std::string_view utf8);
+std::string narrow(std::wstring_view text);
+
+// The system's text for an error code (GetLastError), without its line end.
+std::string errorText(DWORD code);
+
+// A security descriptor whose access list is protected from inheritance and
+// grants full access to the user of the process, SYSTEM and the
+// administrators only: what POSIX gives with modes 0600/0700. attributes()
+// is null when the descriptor could not be made, and the system's default
+// security applies.
+class PrivateSecurity {
+  public:
+    PrivateSecurity();
+    ~PrivateSecurity();
+    PrivateSecurity(const PrivateSecurity&) = delete;
+    PrivateSecurity& operator=(const PrivateSecurity&) = delete;
+
+    SECURITY_ATTRIBUTES* attributes() { return descriptor_ ? &attributes_ : nullptr; }
+
+  private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_{};
+};
+
+// An open handle closed when it goes out of scope.
+class Handle {
+  public:
+    Handle() = default;
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    ~Handle() { close(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    HANDLE get() const { return handle_; }
+    // Closes now; false when CloseHandle failed.
+    bool close();
+    // Closes what it held and takes the new handle.
+    void reset(HANDLE handle) {
+        close();
+        handle_ = handle;
+    }
+
+  private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace kvt::win32

@@ -1,0 +1,98 @@
+#include "common/win32.h"
+
+#include <sddl.h>
+
+#include <vector>
+
+#include "common/utf.h"
+
+namespace kvt::win32 {
+
+std::wstring wide(std::string_view utf8) {
+    const std::u16string text = utf8ToUtf16(utf8);
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string narrow(std::wstring_view text) {
+    return utf16ToUtf8(std::u16string(text.begin(), text.end()));
+}
+
+std::string errorText(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length ? std::wstring(buffer, length) : std::wstring();
+    if (buffer) {
+        ::LocalFree(buffer);
+    }
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
+                             text.back() == L'.')) {
+        text.pop_back();
+    }
+    if (text.empty()) {
+        return "errore " + std::to_string(code);
+    }
+    return narrow(text);
+}
+
+namespace {
+
+// The string form of the process user's SID ("S-1-5-21-..."), or empty.
+std::wstring userSid() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return {};
+    }
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size ? size : 1);
+    std::wstring result;
+    if (::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        wchar_t* text = nullptr;
+        if (::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid,
+                                     &text)) {
+            result = text;
+            ::LocalFree(text);
+        }
+    }
+    ::CloseHandle(token);
+    return result;
+}
+
+}  // namespace
+
+PrivateSecurity::PrivateSecurity() {
+    const std::wstring sid = userSid();
+    if (sid.empty()) {
+        return;
+    }
+    // Protected (P): nothing is inherited from the folder above. Folders pass
+    // the same entries on to what is created inside them (OICI).
+    const std::wstring sddl = L"D:P(A;OICI;FA;;;" + sid + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                &descriptor_, nullptr)) {
+        descriptor_ = nullptr;
+        return;
+    }
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = descriptor_;
+    attributes_.bInheritHandle = FALSE;
+}
+
+PrivateSecurity::~PrivateSecurity() {
+    if (descriptor_) {
+        ::LocalFree(descriptor_);
+    }
+}
+
+bool Handle::close() {
+    if (!valid()) {
+        return true;
+    }
+    const bool ok = ::CloseHandle(handle_) != 0;
+    handle_ = INVALID_HANDLE_VALUE;
+    return ok;
+}
+
+}  // namespace kvt::win32
