@@ -12,6 +12,7 @@
 #include "app/comandi.h"
 #include "app/frm_main.h"
 #include "app/working_files.h"
+#include "common/paths.h"
 #include "common/windowing.h"
 #include "connector/connector_texts.h"
 
@@ -30,11 +31,11 @@ struct PassoReset {
     const char* modello;
 };
 const PassoReset kPassiReset[] = {
-    {"", "*.xml"},           // built or taken back and not accepted, refused ones too
-    {"", "*.err"},           // records that lacked mandatory data
-    {"inviati/", "*.xml"},   // accepted in the current sending
-    {"no_conn/", "*.xml"},   // waiting for a connection
-    {"risposte/", "*.xml"},  // answers
+    {"", "*.xml"},          // built or taken back and not accepted, refused ones too
+    {"", "*.err"},          // records that lacked mandatory data
+    {"inviati", "*.xml"},   // accepted in the current sending
+    {"no_conn", "*.xml"},   // waiting for a connection
+    {"risposte", "*.xml"},  // answers
 };
 
 char minuscola(char c) {
@@ -74,7 +75,7 @@ bool corrispondeModello(std::string_view nome, std::string_view modello) {
 int cancellaPerModello(const std::string& cartella, std::string_view modello) {
     int conteggio = 0;
     std::error_code errore;
-    fs::directory_iterator voce(cartella, errore);
+    fs::directory_iterator voce(paths::fromUtf8(cartella), errore);
     if (errore) {
         return 0;
     }
@@ -86,7 +87,7 @@ int cancellaPerModello(const std::string& cartella, std::string_view modello) {
         if (voce->is_directory(tipo)) {
             continue;
         }
-        if (!corrispondeModello(voce->path().filename().string(), modello)) {
+        if (!corrispondeModello(paths::toUtf8(voce->path().filename()), modello)) {
             continue;
         }
         ++conteggio;
@@ -112,12 +113,14 @@ void TfrmMain::cmdNuovoInvioClick() {
 
     // The log of the new sending starts afresh; the previous one is kept.
     std::error_code ignorato;
-    fs::remove(fileLogOld(), ignorato);
-    fs::rename(fileLog(), fileLogOld(), ignorato);
+    fs::remove(paths::fromUtf8(fileLogOld()), ignorato);
+    spostaFile(fileLog(), fileLogOld());
 
-    const std::string cartellaXml = cartellaProgramma() + "kvt/xml/";
     for (const PassoReset& passo : kPassiReset) {
-        const std::string cartella = cartellaXml + passo.sottocartella;
+        std::string cartella = cartellaXml() + passo.sottocartella;
+        if (!cartella.ends_with(paths::kSeparator)) {
+            cartella += paths::kSeparator;
+        }
         const int cancellati = cancellaPerModello(cartella, passo.modello);
         suLog("---Reset: file xml cancellati " + cartella + passo.modello + ":" +
               std::to_string(cancellati));

@@ -13,6 +13,7 @@
 #include "common/clock.h"
 #include "common/files.h"
 #include "common/general_functions.h"
+#include "common/paths.h"
 #include "common/windowing.h"
 #include "common/workstation.h"
 
@@ -28,8 +29,8 @@ std::string conBarraFinale(std::string cartella) {
     if (cartella.empty()) {
         cartella = ".";
     }
-    if (cartella.back() != '/') {
-        cartella += '/';
+    if (!paths::isSeparator(cartella.back())) {
+        cartella += paths::kSeparator;
     }
     return cartella;
 }
@@ -116,23 +117,28 @@ std::vector<const Control*> TfrmMain::controlli() const {
 
 PercorsiPaziente TfrmMain::percorsiPaziente(const std::string& codiceFiscale) const {
     const std::string nome = codiceFiscale + "_kvt.xml";
-    const std::string xml = cartellaKvt_ + "xml/";
+    const std::string xml = cartellaXml();
     PercorsiPaziente percorsi;
     percorsi.fileXml = xml + nome;
     percorsi.fileErr = percorsi.fileXml + ".err";
-    percorsi.fileInviato = xml + "inviati/" + nome;
-    percorsi.fileNoConn = xml + "no_conn/" + nome;
-    percorsi.fileRisposta = xml + "risposte/" + nome;
+    percorsi.fileInviato = xml + "inviati" + paths::kSeparator + nome;
+    percorsi.fileNoConn = xml + "no_conn" + paths::kSeparator + nome;
+    percorsi.fileRisposta = xml + "risposte" + paths::kSeparator + nome;
     return percorsi;
 }
 
+std::string TfrmMain::cartellaXml() const {
+    return cartellaKvt_ + "xml" + paths::kSeparator;
+}
+
 void TfrmMain::FormCreate() {
-    cartellaKvt_ = cartellaProgramma_ + "kvt/";
+    cartellaKvt_ = cartellaProgramma_ + "kvt" + paths::kSeparator;
     creaCartellaPrivata(cartellaKvt_);
 
-    fileDtdRichiesta_ = cartellaKvt_ + "dtd/RichiestaCaricamento.dtd";
-    fileDtdRisposta_ = cartellaKvt_ + "dtd/RispostaCaricamento.dtd";
-    fileDtdSconosciuto_ = cartellaKvt_ + "dtd/dtdUnknown.dtd";
+    const std::string dtd = cartellaKvt_ + "dtd" + paths::kSeparator;
+    fileDtdRichiesta_ = dtd + "RichiestaCaricamento.dtd";
+    fileDtdRisposta_ = dtd + "RispostaCaricamento.dtd";
+    fileDtdSconosciuto_ = dtd + "dtdUnknown.dtd";
     fileLog_ = cartellaKvt_ + "log.txt";
     fileLogOld_ = cartellaKvt_ + "log_old.txt";
     fileIni_ = cartellaKvt_ + "update_new.ini";
@@ -181,7 +187,7 @@ bool TfrmMain::controlliIniziali() {
         }
     }
     // The pseudonym library must lie in the program folder.
-    const std::string libreria = cartellaProgramma_ + "PSHLib.so";
+    const std::string libreria = cartellaProgramma_ + paths::kPshLibFile;
     if (!esisteFile(libreria)) {
         suLog("NO PSHLib");
         windowing().messageBox("...File non trovato: " + libreria);
@@ -191,9 +197,9 @@ bool TfrmMain::controlliIniziali() {
         return false;
     }
 
-    const std::string xml = cartellaKvt_ + "xml/";
-    for (const char* sottocartella : {"inviati/", "risposte/", "no_conn/"}) {
-        creaCartellaPrivata(xml + sottocartella);
+    const std::string xml = cartellaXml();
+    for (const char* sottocartella : {"inviati", "risposte", "no_conn"}) {
+        creaCartellaPrivata(xml + sottocartella + paths::kSeparator);
     }
 
     // The installed document types replace the copies at every run; a copy
@@ -203,14 +209,14 @@ bool TfrmMain::controlliIniziali() {
     // one.
     const std::pair<const std::string&, std::string> copie[] = {
         {fileDtdRichiesta_, xml + "RichiestaCaricamento.dtd"},
-        {fileDtdRichiesta_, xml + "inviati/RichiestaCaricamento.dtd"},
-        {fileDtdRisposta_, xml + "risposte/RispostaCaricamento.dtd"},
-        {fileDtdSconosciuto_, xml + "risposte/dtdUnknown.dtd"},
+        {fileDtdRichiesta_, xml + "inviati" + paths::kSeparator + "RichiestaCaricamento.dtd"},
+        {fileDtdRisposta_, xml + "risposte" + paths::kSeparator + "RispostaCaricamento.dtd"},
+        {fileDtdSconosciuto_, xml + "risposte" + paths::kSeparator + "dtdUnknown.dtd"},
     };
     for (const auto& [da, a] : copie) {
-        if (const std::optional<std::string> testo = files::readAll(da)) {
+        if (const std::optional<std::string> testo = files::readAll(paths::fromUtf8(da))) {
             try {
-                files::writeAtomically(a, *testo);
+                files::writeAtomically(paths::fromUtf8(a), *testo);
             } catch (const std::exception&) {
             }
         }
@@ -225,7 +231,9 @@ void TfrmMain::suLog(const std::string& messaggio) {
             riga += " - " + workstation::logTimeStamp(clock::now());
         }
         riga += "\r\n";
-        accodaAFile(fileLog_, riga);
+        // In the workstation's code page, as the log has always been; a
+        // character it cannot hold becomes "?", never a broken line.
+        accodaAFile(fileLog_, workstation::toCodePageReplacing(riga));
     } catch (const std::exception& errore) {
         try {
             windowing().messageBox(std::string("Eccezione in ") + "suLog" + "\r\n" + errore.what());

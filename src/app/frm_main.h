@@ -106,8 +106,10 @@ class TfrmMain {
     void setPausaTraPazienti(std::chrono::milliseconds pausa) { pausa_ = pausa; }
 
     // ---- Settings made at creation, kept for the life of the window ----
-    // The program folder, with its trailing "/".
+    // The program folder, with its trailing separator ("/", "\" on Windows).
     const std::string& cartellaProgramma() const { return cartellaProgramma_; }
+    // The folder of the upload files, "kvt/xml/" below the program folder.
+    std::string cartellaXml() const;
     const std::string& fileDtdRichiesta() const { return fileDtdRichiesta_; }
     const std::string& fileDtdRisposta() const { return fileDtdRisposta_; }
     const std::string& fileDtdSconosciuto() const { return fileDtdSconosciuto_; }
@@ -237,6 +239,10 @@ class TfrmMain {
     // An accepted upload whose last visit a stopped run did not store.
     void completaInvioInterrotto(const PercorsiPaziente& percorsi,
                                  const std::string& codiceFiscale);
+    // Stores the patient's last visit in the last-visit file. A failure to
+    // write it raises, except a fiscal code the file's code page cannot hold:
+    // that is logged, and the next new sending sends the patient again.
+    void registraUltimaVisita(const std::string& codiceFiscale, const std::string& ultimaVisita);
     // Clears the working folders of temporary files a stopped run left.
     void rimuoviScrittureInterrotte() const;
     InvioInCorso invioInCorso() const { return InvioInCorso(fileInvioInCorso_); }

@@ -11,6 +11,7 @@
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/general_functions.h"
+#include "common/paths.h"
 #include "common/windowing.h"
 #include "common/xml_document.h"
 #include "host/tvellopat.h"
@@ -36,7 +37,7 @@ std::string letteraleSql(const std::string& testo) {
 }
 
 std::string nomeFile(const std::string& percorso) {
-    return std::filesystem::path(percorso).filename().string();
+    return paths::toUtf8(paths::fromUtf8(percorso).filename());
 }
 
 }  // namespace
@@ -188,7 +189,8 @@ void TfrmMain::costruisciEInvia(int i, int n, const PercorsiPaziente& percorsi,
                                 const std::string& codiceFiscale) {
     const std::string fase = "Fase 1: paz" + std::to_string(i);
     const DateTime ultimaVisita = dataUltimaVisita();
-    const DataLetta inviata = testoADataOra(leggiIni(fileIni_, kSezioneVisite, codiceFiscale));
+    const DataLetta inviata =
+        testoADataOra(leggiIni(paths::fromUtf8(fileIni_), kSezioneVisite, codiceFiscale));
     if (inviata.valida && !(ultimaVisita > inviata.valore)) {
         suLog(fase + " INVIATO_PREC ( già inviato. Non visitato/modificato )");
         ++contatori_.nGiaInviati;
@@ -232,15 +234,24 @@ void TfrmMain::completaInvioInterrotto(const PercorsiPaziente& percorsi,
     if (!ultimaVisita || !testoADataOra(*ultimaVisita).valida) {
         return;
     }
-    scriviIni(fileIni_, kSezioneVisite, codiceFiscale, *ultimaVisita);
+    registraUltimaVisita(codiceFiscale, *ultimaVisita);
     inCorso.termina();
 }
 
+void TfrmMain::registraUltimaVisita(const std::string& codiceFiscale,
+                                    const std::string& ultimaVisita) {
+    try {
+        scriviIni(paths::fromUtf8(fileIni_), kSezioneVisite, codiceFiscale, ultimaVisita);
+    } catch (const CodePageError& errore) {
+        suLog(std::string("Data ultima visita non registrata: ") + errore.what());
+    }
+}
+
 void TfrmMain::rimuoviScrittureInterrotte() const {
-    const std::string xml = cartellaKvt_ + "xml/";
+    const std::string xml = cartellaXml();
     for (const std::string& cartella :
-         {cartellaKvt_, xml, xml + "inviati/", xml + "no_conn/", xml + "risposte/"}) {
-        files::removeInterruptedWrites(cartella);
+         {cartellaKvt_, xml, xml + "inviati", xml + "no_conn", xml + "risposte"}) {
+        files::removeInterruptedWrites(paths::fromUtf8(cartella));
     }
 }
 
@@ -281,14 +292,14 @@ void TfrmMain::creaTracciato(const std::string& percorso) {
         // ".err" marker, so it is never found as an upload to send.
         if (isErrore(cartella.testoErrori)) {
             const std::string marcatore = percorso + ".err";
-            documento.save(marcatore);
+            documento.save(paths::fromUtf8(marcatore));
             suLog("Fase 1: creaTracciato: ERRORE_CREAZIONE: dettagli: " + cartella.testoErrori);
             if (chkDbg.checked()) {
                 windowing().messageBox("Errore creazione tracciato: " + marcatore + "\r\n" +
                                        cartella.testoErrori);
             }
         } else {
-            documento.save(percorso);
+            documento.save(paths::fromUtf8(percorso));
             suLog("Fase 1: creaTracciato: OK");
         }
         if (chkDbg.checked() && !cartella.testoAvvisi.empty()) {

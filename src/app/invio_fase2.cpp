@@ -8,6 +8,7 @@
 #include "app/working_files.h"
 #include "common/errors.h"
 #include "common/general_functions.h"
+#include "common/paths.h"
 #include "common/windowing.h"
 #include "common/xml_document.h"
 #include "connector/connector_texts.h"
@@ -33,7 +34,7 @@ void disconnettiInSilenzio(Connettore& connettore) {
 // error shown, before the last-visit date is stored.
 void archiviaTracciato(const std::string& da, const std::string& a) {
     std::error_code errore;
-    std::filesystem::rename(da, a, errore);
+    std::filesystem::rename(paths::fromUtf8(da), paths::fromUtf8(a), errore);
     if (errore) {
         throw Error("Impossibile spostare il tracciato " + da + " in " + a + ": " +
                     errore.message());
@@ -82,7 +83,7 @@ std::string TfrmMain::mLKQuery(const std::string& richiesta) {
 
 bool TfrmMain::InviaXml(const std::string& servizio, const std::string& fileXml,
                         std::string& errore, const std::string& fileRisposta) {
-    const std::string richiesta = leggiFile(fileXml);
+    const std::string richiesta = leggiFile(paths::fromUtf8(fileXml));
     if (richiesta.empty()) {
         errore = std::string(kCrLf) + "ErrXml: xml è vuoto!";
         return false;
@@ -129,7 +130,7 @@ bool TfrmMain::leggiRisposta(std::string risposta, const std::string& fileRispos
     }
     // Written to a temporary name and renamed into place: a later reader
     // never finds half an answer.
-    const bool salvata = scriviFile(fileRisposta, risposta);
+    const bool salvata = scriviFile(paths::fromUtf8(fileRisposta), risposta);
 
     // The answer comes from outside. A service's answer is a few hundred
     // bytes a few levels deep: one over 1 MiB (the connector lets up to
@@ -143,7 +144,7 @@ bool TfrmMain::leggiRisposta(std::string risposta, const std::string& fileRispos
     documento.setProperty("MaxXMLSize", "1024");
     documento.setProperty("MaxElementDepth", "256");
     if (salvata) {
-        documento.load(fileRisposta);
+        documento.load(paths::fromUtf8(fileRisposta));
     } else {
         // An answer that cannot be saved is still read from what the service
         // said: an earlier answer left in its place must not decide this one.
@@ -201,7 +202,7 @@ void TfrmMain::inviaPaziente(int i, int n, const PercorsiPaziente& percorsi,
         archiviaTracciato(percorsi.fileXml, percorsi.fileInviato);
         // A failure here raises and ends the run: the file is already filed
         // as accepted, and the next run counts the patient as sent.
-        scriviIni(fileIni_, "data_visita", codiceFiscale, dataOraATesto(ultimaVisita));
+        registraUltimaVisita(codiceFiscale, dataOraATesto(ultimaVisita));
         ++contatori_.nInviati;
         return;
     }

@@ -2,13 +2,14 @@
 
 #include "app/working_files.h"
 #include "common/files.h"
+#include "common/paths.h"
 
 namespace kvt {
 
 // The note: the upload file's name, a line break, the last-visit text.
 void InvioInCorso::inizia(const std::string& nomeFile, const std::string& ultimaVisita) const {
     try {
-        files::writeAtomically(file_, nomeFile + "\n" + ultimaVisita);
+        files::writeAtomically(paths::fromUtf8(file_), nomeFile + "\n" + ultimaVisita);
     } catch (const std::exception&) {
         // Without the note an interruption falls back on the rule of the
         // refused file; the sending itself is unaffected.
@@ -20,7 +21,7 @@ void InvioInCorso::termina() const {
 }
 
 std::optional<std::string> InvioInCorso::interrotto(const std::string& nomeFile) const {
-    const std::optional<std::string> nota = files::readAll(file_);
+    const std::optional<std::string> nota = files::readAll(paths::fromUtf8(file_));
     if (!nota) {
         return std::nullopt;
     }

@@ -1,33 +1,28 @@
-// The portable part of the working files: existence, removal and moves.
+// The portable part of the working files: existence and removal.
 #include <filesystem>
 #include <system_error>
 
 #include "app/working_files.h"
+#include "common/paths.h"
 
 namespace kvt {
 namespace fs = std::filesystem;
 
 bool esisteFile(const std::string& file) {
     std::error_code errore;
-    const fs::file_status stato = fs::status(file, errore);
+    const fs::file_status stato = fs::status(paths::fromUtf8(file), errore);
     return !errore && fs::exists(stato) && !fs::is_directory(stato);
 }
 
 bool fileVuoto(const std::string& file) {
     std::error_code errore;
-    return esisteFile(file) && fs::file_size(file, errore) == 0 && !errore;
+    return esisteFile(file) && fs::file_size(paths::fromUtf8(file), errore) == 0 && !errore;
 }
 
 bool cancellaFile(const std::string& file) {
     std::error_code errore;
-    fs::remove(file, errore);
+    fs::remove(paths::fromUtf8(file), errore);
     return !esisteFile(file);
-}
-
-bool spostaFile(const std::string& da, const std::string& a) {
-    std::error_code errore;
-    fs::rename(da, a, errore);
-    return !errore;
 }
 
 }  // namespace kvt

@@ -6,6 +6,7 @@
 // under a temporary name and renamed into place (the common helpers' saves
 // do that), appends that open and close the file each time, and the lock that
 // keeps two runs off one folder.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,8 +61,9 @@ class BloccoCartella {
     BloccoCartella& operator=(const BloccoCartella&) = delete;
 
   private:
-    explicit BloccoCartella(int descrittore) : descrittore_(descrittore) {}
-    int descrittore_;
+    // The platform's handle of the open lock file (a descriptor on POSIX).
+    explicit BloccoCartella(std::intptr_t descrittore) : descrittore_(descrittore) {}
+    std::intptr_t descrittore_;
 };
 
 // The name of the lock file inside the locked folder.

@@ -67,6 +67,12 @@ void accodaAFile(const std::string& file, std::string_view testo) {
     }
 }
 
+bool spostaFile(const std::string& da, const std::string& a) {
+    std::error_code errore;
+    fs::rename(da, a, errore);
+    return !errore;
+}
+
 std::optional<DateTime> dataUltimaScrittura(const std::string& file) {
     struct stat stato {};
     if (::stat(file.c_str(), &stato) != 0) {
@@ -82,7 +88,7 @@ std::optional<DateTime> dataUltimaScrittura(const std::string& file) {
 BloccoCartella::Esito BloccoCartella::prendi(const std::string& cartella,
                                              std::unique_ptr<BloccoCartella>& blocco) {
     blocco.reset();
-    const std::string percorso = (fs::path(cartella) / kFileBlocco).string();
+    const std::string percorso = (fs::path(cartella) / kFileBlocco).native();
     const int descrittore = ::open(percorso.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
     if (descrittore < 0) {
         return Esito::Impossibile;
@@ -102,7 +108,7 @@ BloccoCartella::Esito BloccoCartella::prendi(const std::string& cartella,
 BloccoCartella::~BloccoCartella() {
     // Closing the descriptor releases the lock; the file stays, so that a
     // waiting process never locks a file that is being removed.
-    ::close(descrittore_);
+    ::close(static_cast<int>(descrittore_));
 }
 
 }  // namespace kvt
