@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -16,6 +16,8 @@
 #include "app/frm_login.h"
 #include "app/frm_main.h"
 #include "app/working_files.h"
+#include "common/files.h"
+#include "common/paths.h"
 #include "common/windowing.h"
 #include "ui/headless/piattaforma.h"
 #include "ui/headless/riga_di_comando.h"
@@ -49,12 +51,11 @@ std::string righeUnix(std::string_view testo) {
 
 // The first line of the file, without its line end.
 std::string primaRiga(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    const std::optional<std::string> testo = files::readAll(paths::fromUtf8(file));
+    if (!testo) {
         throw std::invalid_argument("impossibile leggere il file della password: " + file);
     }
-    std::string riga;
-    std::getline(in, riga);
+    std::string riga = testo->substr(0, testo->find('\n'));
     if (!riga.empty() && riga.back() == '\r') {
         riga.pop_back();
     }
@@ -304,8 +305,8 @@ std::string cartellaDi(const RigaDiComando& riga) {
     }
     std::error_code errore;
     const std::filesystem::path assoluta =
-        std::filesystem::absolute(*riga.cartellaProgramma, errore);
-    return errore ? *riga.cartellaProgramma : assoluta.string();
+        std::filesystem::absolute(paths::fromUtf8(*riga.cartellaProgramma), errore);
+    return errore ? *riga.cartellaProgramma : paths::toUtf8(assoluta);
 }
 
 int erroreDUso(const std::string& motivo) {
