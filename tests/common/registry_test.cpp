@@ -83,6 +83,8 @@ TEST(RegFileTest, KeyDeletionAndValueDeletion) {
     EXPECT_EQ(file.findKey("HKCU\\A\\B"), nullptr);
 }
 
+#ifndef _WIN32
+// The registry store of POSIX: one registry-export file.
 class RegistryStoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -123,6 +125,7 @@ TEST_F(RegistryStoreTest, SaveAtomicallyReplacesTheFile) {
     EXPECT_EQ(readValue(Root::LocalMachine, "SOFTWARE\\Quintara-Kelvano", "ultimo_utente")->text,
               "mrossi");
 }
+#endif
 
 }  // namespace
 }  // namespace kvt::registry

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,16 @@ namespace kvt::test {
 class TempFolder {
   public:
     TempFolder() {
+#ifdef _WIN32
+        std::random_device random;
+        const auto base = std::filesystem::temp_directory_path();
+        do {
+            path_ = base / ("kvt_test_" + std::to_string(random()));
+        } while (!std::filesystem::create_directory(path_));
+#else
         std::string pattern = (std::filesystem::temp_directory_path() / "kvt_test_XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
+#endif
     }
     ~TempFolder() {
         std::error_code ignored;
@@ -27,8 +36,12 @@ class TempFolder {
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    const std::filesystem::path& path() const {
+        return path_;
+    }
+    std::filesystem::path operator/(const std::string& name) const {
+        return path_ / name;
+    }
 
   private:
     std::filesystem::path path_;
@@ -43,7 +56,30 @@ inline std::string readBytes(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Points the registry seam at a file of the test's own for its lifetime.
+inline void setEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+    ::_putenv_s(name, value.c_str());
+#else
+    ::setenv(name, value.c_str(), 1);
+#endif
+}
+
+inline void unsetEnv(const char* name) {
+#ifdef _WIN32
+    ::_putenv_s(name, "");
+#else
+    ::unsetenv(name);
+#endif
+}
+
+// True when only the file's owner may read and write it: mode 0600 on POSIX;
+// on Windows an access list of the owner's own, where beside the owner only
+// SYSTEM and the administrators appear.
+bool ownerOnly(const std::filesystem::path& path);
+
+#ifndef _WIN32
+// Points the registry seam at a file of the test's own for its lifetime (on
+// Windows the registry is the system's: see the tests that import values).
 class ScopedRegistry {
   public:
     explicit ScopedRegistry(const std::string& content) {
@@ -52,13 +88,13 @@ class ScopedRegistry {
             previous_ = old;
             hadPrevious_ = true;
         }
-        ::setenv("KVT_REGISTRY", (folder_ / "registry.reg").c_str(), 1);
+        setEnv("KVT_REGISTRY", (folder_ / "registry.reg").string());
     }
     ~ScopedRegistry() {
         if (hadPrevious_) {
-            ::setenv("KVT_REGISTRY", previous_.c_str(), 1);
+            setEnv("KVT_REGISTRY", previous_);
         } else {
-            ::unsetenv("KVT_REGISTRY");
+            unsetEnv("KVT_REGISTRY");
         }
     }
 
@@ -67,6 +103,7 @@ class ScopedRegistry {
     std::string previous_;
     bool hadPrevious_ = false;
 };
+#endif
 
 class RecordingWindowing final : public Windowing {
   public:

@@ -1,0 +1,253 @@
+// The Windows seams against the system's own services (under Wine in the
+// build): registry values of every type imported with regedit, the 32-bit
+// view of the local machine's keys, the user's regional formats, the ANSI
+// code page of the log and the last-visit file.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "common/errors.h"
+#include "common/files.h"
+#include "common/general_functions.h"
+#include "common/paths.h"
+#include "common/registry.h"
+#include "common/workstation.h"
+#include "test_support.h"
+
+namespace kvt {
+namespace {
+
+using registry::Root;
+using registry::ValueType;
+
+// Imports a registry export with "regedit /S", as an office's settings are
+// imported; the file is written as regedit writes its own (UTF-16LE with a
+// byte-order mark).
+void importa(const std::u16string& export_) {
+    test::TempFolder folder;
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t c : u"Windows Registry Editor Version 5.00\r\n\r\n" + export_) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    const auto file = folder / "import.reg";
+    test::writeBytes(file, bytes);
+    std::wstring command = L"regedit.exe /S \"" + file.wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &process))
+        << ::GetLastError();
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 1;
+    ::GetExitCodeProcess(process.hProcess, &status);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    ASSERT_EQ(status, 0u);
+}
+
+// A key name of this test's own, so that runs sharing a prefix never meet.
+std::u16string chiaveDiProva() {
+    std::random_device random;
+    const std::string name = "KvtSeamTest" + std::to_string(random());
+    return std::u16string(name.begin(), name.end());
+}
+
+std::string utf8(const std::u16string& text) {
+    return paths::toUtf8(std::filesystem::path(std::wstring(text.begin(), text.end())));
+}
+
+TEST(WindowsRegistryTest, EveryValueTypeReadsBackThroughTheSeamAndTheHelpers) {
+    const std::u16string chiave = u"Software\\" + chiaveDiProva();
+    const std::u16string completa = u"HKEY_CURRENT_USER\\" + chiave;
+    // "%TEMP%\x" in UTF-16LE; "a", "bè" as a multi-string; type 10 for an
+    // unusual one.
+    importa(u"[" + completa +
+            u"]\r\n"
+            u"\"Testo\"=\"Citt\u00E0 \u20AC \\\"cinque\\\"\"\r\n"
+            u"\"Espandibile\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,5c,00,78,00,00,00\r\n"
+            u"\"ReqTout\"=dword:0001d4c0\r\n"
+            u"\"Grande\"=hex(b):00,00,00,00,01,00,00,00\r\n"
+            u"\"Byte\"=hex:31,32,00,ff\r\n"
+            u"\"Righe\"=hex(7):61,00,00,00,62,00,e8,00,00,00,00,00\r\n"
+            u"\"Altro\"=hex(a):01,02\r\n"
+            u"@=\"predefinito\"\r\n");
+    const std::string percorso = "\\" + utf8(chiave);
+
+    const auto testo = registry::readValue(Root::CurrentUser, percorso, "testo");
+    ASSERT_TRUE(testo.has_value());
+    EXPECT_EQ(testo->type, ValueType::String);
+    EXPECT_EQ(testo->text, "Citt\xC3\xA0 \xE2\x82\xAC \"cinque\"");
+    const auto espandibile = registry::readValue(Root::CurrentUser, percorso, "Espandibile");
+    EXPECT_EQ(espandibile->type, ValueType::ExpandString);
+    EXPECT_EQ(espandibile->text, "%TEMP%\\x");  // as stored, never expanded
+    EXPECT_EQ(registry::readValue(Root::CurrentUser, percorso, "ReqTout")->type, ValueType::Dword);
+    EXPECT_EQ(registry::readValue(Root::CurrentUser, percorso, "ReqTout")->number, 120000u);
+    EXPECT_EQ(registry::readValue(Root::CurrentUser, percorso, "Grande")->type, ValueType::Qword);
+    EXPECT_EQ(registry::readValue(Root::CurrentUser, percorso, "Grande")->number,
+              std::uint64_t{1} << 32);
+    EXPECT_EQ(registry::readValue(Root::CurrentUser, percorso, "Byte")->bytes,
+              (std::vector<std::uint8_t>{'1', '2', 0, 0xFF}));
+    const auto righe = registry::readValue(Root::CurrentUser, percorso, "Righe");
+    EXPECT_EQ(righe->type, ValueType::MultiString);
+    EXPECT_EQ(righe->text, std::string("a\0b\xC3\xA8", 5));
+    const auto altro = registry::readValue(Root::CurrentUser, percorso, "Altro");
+    EXPECT_EQ(altro->type, ValueType::Other);
+    EXPECT_EQ(altro->otherType, 10);
+    EXPECT_EQ(altro->bytes, (std::vector<std::uint8_t>{1, 2}));
+    EXPECT_EQ(registry::readValue(Root::CurrentUser, percorso, "")->text, "predefinito");
+    EXPECT_FALSE(registry::readValue(Root::CurrentUser, percorso, "Assente"));
+    EXPECT_TRUE(registry::keyExists(Root::CurrentUser, percorso));
+    EXPECT_FALSE(registry::keyExists(Root::CurrentUser, percorso + "\\Nessuna"));
+    EXPECT_FALSE(registry::readValue(Root::LocalMachine, percorso, "Testo"));
+
+    // The program's helpers over the seam.
+    EXPECT_EQ(leggiStringaRegistro(Root::CurrentUser, percorso, "Espandibile"), "%TEMP%\\x");
+    EXPECT_EQ(leggiStringaRegistro(Root::CurrentUser, percorso, "ReqTout"), "");
+    EXPECT_EQ(std::get<std::int64_t>(leggiValoreRegistro(Root::CurrentUser, percorso, "ReqTout")),
+              120000);
+    EXPECT_EQ(std::get<std::string>(leggiValoreRegistro(Root::CurrentUser, percorso, "Byte")),
+              std::string("12\0\xFF", 4));
+    EXPECT_THROW(leggiValoreRegistro(Root::CurrentUser, percorso, "Righe"), Error);
+    EXPECT_THROW(leggiValoreRegistro(Root::CurrentUser, percorso + "\\Nessuna", "ReqTout"), Error);
+
+    importa(u"[-" + completa + u"]\r\n");
+    EXPECT_FALSE(registry::keyExists(Root::CurrentUser, percorso));
+}
+
+TEST(WindowsRegistryTest, TheLocalMachineKeyOfA32BitHostIsFoundInItsView) {
+    const std::u16string nome = chiaveDiProva();
+    const std::string percorso = "\\SOFTWARE\\" + utf8(nome);
+    // Written by a 32-bit host application: only in the 32-bit view.
+    importa(u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\" + nome +
+            u"\\OPZIONI]\r\n"
+            u"\"regione\"=\"030\"\r\n");
+    EXPECT_TRUE(registry::keyExists(Root::LocalMachine, percorso + "\\OPZIONI"));
+    EXPECT_EQ(leggiStringaRegistro(Root::LocalMachine, percorso + "\\OPZIONI", "regione"), "030");
+
+    // A key of this program's own view comes first.
+    importa(u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\" + nome +
+            u"\\OPZIONI]\r\n"
+            u"\"regione\"=\"090\"\r\n");
+    EXPECT_EQ(leggiStringaRegistro(Root::LocalMachine, percorso + "\\OPZIONI", "regione"), "090");
+
+    importa(u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\" + nome +
+            u"]\r\n"
+            u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\" +
+            nome + u"]\r\n");
+    EXPECT_FALSE(registry::keyExists(Root::LocalMachine, percorso));
+}
+
+TEST(WindowsWorkstationTest, TheUsersRegionalFormatsAreRead) {
+    const std::string chiave = "Control Panel\\International";
+    // The locale's answers agree with what the user's key holds.
+    const workstation::LocaleFormats locale = workstation::localeFormats();
+    ASSERT_TRUE(locale.decimalSeparator && locale.shortDate && locale.longTime);
+    for (const auto& [nome, valore] :
+         {std::pair{"sDecimal", *locale.decimalSeparator},
+          std::pair{"sShortDate", *locale.shortDate}, std::pair{"sTimeFormat", *locale.longTime}}) {
+        if (const auto letto = registry::readValue(Root::CurrentUser, chiave, nome)) {
+            EXPECT_EQ(letto->text, valore) << nome;
+        }
+    }
+
+    // The user's choices, set in the prefix and read again.
+    const auto vecchio = [&](const char* nome) {
+        const auto letto = registry::readValue(Root::CurrentUser, chiave, nome);
+        const std::wstring testo = paths::fromUtf8(letto ? letto->text : "").wstring();
+        return std::u16string(testo.begin(), testo.end());
+    };
+    const std::u16string ripristino =
+        u"[HKEY_CURRENT_USER\\Control Panel\\International]\r\n"
+        u"\"sDecimal\"=\"" +
+        vecchio("sDecimal") +
+        u"\"\r\n"
+        u"\"sShortDate\"=\"" +
+        vecchio("sShortDate") +
+        u"\"\r\n"
+        u"\"sTimeFormat\"=\"" +
+        vecchio("sTimeFormat") + u"\"\r\n";
+    importa(
+        u"[HKEY_CURRENT_USER\\Control Panel\\International]\r\n"
+        u"\"sDecimal\"=\".\"\r\n"
+        u"\"sShortDate\"=\"yyyy-MM-dd\"\r\n"
+        u"\"sTimeFormat\"=\"H.mm.ss\"\r\n");
+    workstation::reload();
+    const workstation::Formats formati = workstation::formats();
+    const std::string timbro = workstation::logTimeStamp({2009, 3, 15, 9, 3, 5});
+    importa(ripristino);
+    workstation::reload();
+    EXPECT_EQ(formati.decimalSeparator, ".");
+    EXPECT_EQ(formati.shortDate, "yyyy-MM-dd");
+    EXPECT_EQ(formati.longTime, "H.mm.ss");
+    EXPECT_EQ(timbro, "2009-03-15 9:03:05");
+}
+
+// The Italian office's code page; Wine's prefix for an Italian or English
+// user has it too.
+class CodePageTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(workstation::codePage(), ::GetACP());
+        if (::GetACP() != 1252) {
+            GTEST_SKIP() << "ANSI code page " << ::GetACP() << ", not 1252";
+        }
+    }
+};
+
+TEST_F(CodePageTest, TextsAreConvertedExactlyOrRefused) {
+    EXPECT_EQ(workstation::toCodePage("Citt\xC3\xA0 \xE2\x82\xAC"), "Citt\xE0 \x80");
+    EXPECT_EQ(workstation::fromCodePage("Citt\xE0 \x80"), "Citt\xC3\xA0 \xE2\x82\xAC");
+    // No best fit: "Ā" is not "A", and a CJK character has no place at all.
+    EXPECT_FALSE(workstation::toCodePage("\xC4\x80"));
+    EXPECT_FALSE(workstation::toCodePage("\xE6\xBC\xA2"));
+    // One "?" for each character without a place, a pair of surrogates too.
+    EXPECT_EQ(workstation::toCodePageReplacing("a\xC4\x80"
+                                               "b\xF0\x9F\x98\x80"
+                                               "c\xC3\xA8?"),
+              "a?b?c\xE8?");
+}
+
+TEST_F(CodePageTest, TheLastVisitFileIsInTheCodePageAndRefusesWhatItCannotHold) {
+    test::TempFolder folder;
+    const auto file = folder / "update_new.ini";
+    // A file the program wrote before: Windows-1252.
+    test::writeBytes(file, "[data_visita]\r\nD\xC8LMRA80A01H501U=2009-03-15\t10:30\r\n");
+    EXPECT_EQ(leggiIni(file, "data_visita", "D\xC3\x88LMRA80A01H501U"), "2009-03-15\t10:30");
+
+    scriviIni(file, "data_visita",
+              "RSSMR\xC3\x80"
+              "80A01H501U",
+              "2010-01-01\t08:00");
+    const std::string scritto = test::readBytes(file);
+    EXPECT_EQ(scritto,
+              "[data_visita]\r\nD\xC8LMRA80A01H501U=2009-03-15\t10:30\r\n"
+              "RSSMR\xC0"
+              "80A01H501U=2010-01-01\t08:00\r\n");
+    // "Ā" would be written as "A" by a best fit: another patient's key.
+    EXPECT_THROW(scriviIni(file, "data_visita",
+                           "RSSMR\xC4\x80"
+                           "80A01H501U",
+                           "2011-01-01\t08:00"),
+                 CodePageError);
+    EXPECT_EQ(test::readBytes(file), scritto);
+}
+
+TEST(WindowsFilesTest, WhatTheProgramCreatesIsItsOwnersOnly) {
+    test::TempFolder folder;
+    files::writeAtomically(folder / "a.xml", "a");
+    ASSERT_TRUE(files::writeNewPrivate(folder / "b.xml", "b"));
+    // A file made by someone else, with the folder's access list, becomes
+    // private when the program replaces it.
+    test::writeBytes(folder / "c.xml", "c");
+    files::writeAtomically(folder / "c.xml", "c2");
+    for (const char* nome : {"a.xml", "b.xml", "c.xml"}) {
+        EXPECT_TRUE(test::ownerOnly(folder / nome)) << nome;
+    }
+}
+
+}  // namespace
+}  // namespace kvt
