@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/working_files.h"
+#include "common/clock.h"
 #include "common/paths.h"
 #include "common/win32.h"
 
@@ -101,14 +102,10 @@ std::optional<DateTime> dataUltimaScrittura(const std::string& file) {
     if (!::GetFileAttributesExW(paths::fromUtf8(file).c_str(), GetFileExInfoStandard, &dati)) {
         return std::nullopt;
     }
-    SYSTEMTIME universale{};
-    SYSTEMTIME locale{};
-    if (!::FileTimeToSystemTime(&dati.ftLastWriteTime, &universale) ||
-        !::SystemTimeToTzSpecificLocalTime(nullptr, &universale, &locale)) {
-        return std::nullopt;
-    }
-    DateTime data{locale.wYear, locale.wMonth,  locale.wDay,
-                  locale.wHour, locale.wMinute, locale.wSecond};
+    // 100-nanosecond steps since 1601 as seconds since 1970.
+    const ULONGLONG passi =
+        (ULONGLONG{dati.ftLastWriteTime.dwHighDateTime} << 32) | dati.ftLastWriteTime.dwLowDateTime;
+    DateTime data = clock::fromTimeT(static_cast<std::time_t>(passi / 10000000ULL) - 11644473600LL);
     // The date stamps the program compared with count seconds in steps of
     // two; a later comparison with a visit time keeps that rounding down.
     data.second -= data.second % 2;
