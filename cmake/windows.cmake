@@ -63,3 +63,21 @@ function(kvt_import_library target dll def)
     add_dependencies(${target} ${target}_implib)
     target_link_libraries(${target} INTERFACE ${lib} delayimp)
 endfunction()
+
+# kvt_winapi_def(out def): a module-definition file whose names carry the
+# 32-bit WINAPI decoration (name@N, what a 32-bit import library needs), as
+# this build needs it: as it is on 32-bit x86, without the decoration on
+# 64-bit, where WINAPI has none. Ordinals (" @1") are kept.
+function(kvt_winapi_def out def)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(${out} ${def} PARENT_SCOPE)
+        return()
+    endif()
+    get_filename_component(name ${def} NAME)
+    file(READ ${def} text)
+    string(REGEX REPLACE "([A-Za-z_][A-Za-z0-9_]*)@[0-9]+" "\\1" text "${text}")
+    set(plain ${CMAKE_CURRENT_BINARY_DIR}/${name})
+    file(CONFIGURE OUTPUT ${plain} CONTENT "${text}" @ONLY)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+    set(${out} ${plain} PARENT_SCOPE)
+endfunction()
