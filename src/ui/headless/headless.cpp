@@ -1,8 +1,6 @@
 #include "ui/headless/headless.h"
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -27,12 +25,9 @@ namespace {
 
 constexpr const char* kNomeProgramma = "vd_kvt";
 
-std::vector<std::string> argomentiDi(int argc, char** argv) {
-    std::vector<std::string> argomenti;
-    for (int i = 1; i < argc; ++i) {
-        argomenti.emplace_back(argv[i]);
-    }
-    return argomenti;
+// A message line of the program on standard error.
+void scriviMessaggio(std::string_view testo) {
+    scrivi(Flusso::Errore, std::string(kNomeProgramma) + ": " + std::string(testo) + "\n");
 }
 
 // The message texts use CR LF between their lines; a terminal and a mail of
@@ -65,17 +60,12 @@ std::string primaRiga(const std::string& file) {
 std::string password(const RigaDiComando& riga) {
     if (riga.filePassword) {
         if (leggibileDaAltri(*riga.filePassword)) {
-            std::fprintf(stderr,
-                         "%s: attenzione: il file della password %s è leggibile da altri utenti "
-                         "(chmod 600)\n",
-                         kNomeProgramma, riga.filePassword->c_str());
+            scriviMessaggio("attenzione: il file della password " + *riga.filePassword +
+                            " è leggibile da altri utenti (" + kRimedioLeggibile + ")");
         }
-        return primaRiga(*riga.filePassword);
+        return testoDaiByte(primaRiga(*riga.filePassword));
     }
-    if (const char* variabile = std::getenv("KVT_PASSWORD")) {
-        return variabile;
-    }
-    return {};
+    return variabileAmbiente("KVT_PASSWORD").value_or("");
 }
 
 void cancella(std::string& segreto) {
@@ -156,8 +146,7 @@ class Avanzamento final : public WindowObserver {
         if (riga == mostrata_) {
             return;
         }
-        std::fprintf(stderr, "\r%s\033[K", riga.c_str());
-        std::fflush(stderr);
+        scrivi(Flusso::Errore, "\r" + riga + "\033[K");
         mostrata_ = riga;
     }
 
@@ -165,8 +154,7 @@ class Avanzamento final : public WindowObserver {
         if (!attivo_ || mostrata_.empty()) {
             return;
         }
-        std::fputs("\r\033[K", stderr);
-        std::fflush(stderr);
+        scrivi(Flusso::Errore, "\r\033[K");
         mostrata_.clear();
     }
 
@@ -193,12 +181,9 @@ class FinestreNonPresidiate final : public Windowing {
     void messageBox(const std::string& text, const std::string&, MessageIcon icon) override {
         avanzamento_.primaDiUnMessaggio();
         if (finestra_ && text == finestra_->testoRiepilogo()) {
-            std::fputs((righeUnix(text) + "\n").c_str(), stdout);
-            std::fflush(stdout);
+            scrivi(Flusso::Uscita, righeUnix(text) + "\n");
         } else {
-            std::fputs((std::string(kNomeProgramma) + ": " + righeUnix(text) + "\n").c_str(),
-                       stderr);
-            std::fflush(stderr);
+            scriviMessaggio(righeUnix(text));
             // Apart from the summary and plain notices, the program's
             // messages tell of failures.
             if (finestra_ && icon != MessageIcon::Information) {
@@ -310,8 +295,8 @@ std::string cartellaDi(const RigaDiComando& riga) {
 }
 
 int erroreDUso(const std::string& motivo) {
-    std::fprintf(stderr, "%s: %s\nProvare '%s --help'.\n", kNomeProgramma, motivo.c_str(),
-                 kNomeProgramma);
+    scriviMessaggio(motivo);
+    scrivi(Flusso::Errore, std::string("Provare '") + kEseguibile + " --help'.\n");
     return kUsoErrato;
 }
 
@@ -363,7 +348,7 @@ void preparaProcesso() {
 
 bool chiedeFinestre(int argc, char** argv) {
     try {
-        return analizzaRigaDiComando(argomentiDi(argc, argv)).azione ==
+        return analizzaRigaDiComando(argomentiProgramma(argc, argv)).azione ==
                RigaDiComando::Azione::Finestre;
     } catch (const std::invalid_argument&) {
         return false;
@@ -372,7 +357,7 @@ bool chiedeFinestre(int argc, char** argv) {
 
 std::string cartellaProgramma(int argc, char** argv) {
     try {
-        return cartellaDi(analizzaRigaDiComando(argomentiDi(argc, argv)));
+        return cartellaDi(analizzaRigaDiComando(argomentiProgramma(argc, argv)));
     } catch (const std::invalid_argument&) {
         return cartellaEseguibile();
     }
@@ -381,28 +366,34 @@ std::string cartellaProgramma(int argc, char** argv) {
 int runHeadless(int argc, char** argv) {
     RigaDiComando riga;
     try {
-        riga = analizzaRigaDiComando(argomentiDi(argc, argv));
+        riga = analizzaRigaDiComando(argomentiProgramma(argc, argv));
     } catch (const std::invalid_argument& errore) {
         return erroreDUso(errore.what());
     }
     switch (riga.azione) {
         case RigaDiComando::Azione::Aiuto:
-            std::fputs(testoAiuto().c_str(), stdout);
+            scrivi(Flusso::Uscita, testoAiuto());
             return kFatto;
         case RigaDiComando::Azione::Versione:
-            std::printf("%s %s\n", kNomeProgramma, TfrmMain::kVersione);
+            scrivi(Flusso::Uscita, std::string(kNomeProgramma) + " " + TfrmMain::kVersione + "\n");
             return kFatto;
         case RigaDiComando::Azione::Finestre:
             return erroreDUso(
-                "senza finestre serve --utente UTENTE e almeno un comando, per esempio: "
-                "vd_kvt --utente UTENTE --password-file FILE --nuovo-invio");
+                "senza finestre serve --utente UTENTE e almeno un comando, per esempio: " +
+                std::string(kEseguibile) + " --utente UTENTE --password-file FILE --nuovo-invio");
         case RigaDiComando::Azione::NonPresidiato:
             break;
+    }
+    // Without its connector the program cannot send: it says which file is
+    // missing instead of failing at the first call.
+    if (const std::optional<std::string> mancante = connettoreMancante()) {
+        scriviMessaggio(righeUnix(*mancante));
+        return kFattoConErrori;
     }
     try {
         return nonPresidiato(riga);
     } catch (const std::exception& errore) {
-        std::fprintf(stderr, "%s: %s\n", kNomeProgramma, errore.what());
+        scriviMessaggio(errore.what());
         return kFattoConErrori;
     }
 }

@@ -1,17 +1,20 @@
 // vd_kvt without a window front end: every command line is the unattended
 // one. A build with windows has its own main, which opens the login window
 // when no command option is given and hands the rest to runHeadless.
-#include <cstdio>
+#include <string>
 
 #include "ui/headless/headless.h"
+#include "ui/headless/piattaforma.h"
 
 int main(int argc, char** argv) {
-    if (kvt::headless::chiedeFinestre(argc, argv)) {
-        std::fputs(
-            "vd_kvt: questa build non ha finestre; per l'invio non presidiato: vd_kvt --utente "
-            "UTENTE [--password-file FILE] --nuovo-invio (vedere vd_kvt --help)\n",
-            stderr);
-        return kvt::headless::kUsoErrato;
+    using namespace kvt::headless;
+    if (chiedeFinestre(argc, argv)) {
+        const std::string eseguibile = kEseguibile;
+        scrivi(Flusso::Errore,
+               "vd_kvt: questa build non ha finestre; per l'invio non presidiato: " + eseguibile +
+                   " --utente UTENTE [--password-file FILE] --nuovo-invio (vedere " + eseguibile +
+                   " --help)\n");
+        return kUsoErrato;
     }
-    return kvt::headless::runHeadless(argc, argv);
+    return runHeadless(argc, argv);
 }

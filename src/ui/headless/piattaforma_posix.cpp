@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -10,6 +12,35 @@
 #include "ui/headless/piattaforma.h"
 
 namespace kvt::headless {
+
+const char* const kEseguibile = "vd_kvt";
+const char* const kRimedioLeggibile = "chmod 600";
+
+std::vector<std::string> argomentiProgramma(int argc, char** argv) {
+    std::vector<std::string> argomenti;
+    for (int i = 1; i < argc; ++i) {
+        argomenti.emplace_back(argv[i]);
+    }
+    return argomenti;
+}
+
+void scrivi(Flusso flusso, std::string_view testo) {
+    std::FILE* file = flusso == Flusso::Uscita ? stdout : stderr;
+    std::fwrite(testo.data(), 1, testo.size(), file);
+    std::fflush(file);
+}
+
+std::optional<std::string> variabileAmbiente(const char* nome) {
+    if (const char* valore = std::getenv(nome)) {
+        return std::string(valore);
+    }
+    return std::nullopt;
+}
+
+std::string testoDaiByte(std::string byte) {
+    // The workstation's code page is UTF-8.
+    return byte;
+}
 
 void scrittureOltreIlLimiteComeErrori() {
     // Ignored, the signal leaves the failing write() with EFBIG, which every
@@ -46,6 +77,10 @@ bool leggibileDaAltri(const std::string& file) {
 
 void registraHost() {
     vellodoc::registerServer();
+}
+
+std::optional<std::string> connettoreMancante() {
+    return std::nullopt;
 }
 
 }  // namespace kvt::headless
