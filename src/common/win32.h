@@ -17,8 +17,9 @@ std::string narrow(std::wstring_view text);
 std::string errorText(DWORD code);
 
 // A security descriptor whose access list is protected from inheritance and
-// grants full access to the user of the process, SYSTEM and the
-// administrators only: what POSIX gives with modes 0600/0700. attributes()
+// grants full access to the user of the process and SYSTEM only: what POSIX
+// gives with modes 0600/0700 (Wine keeps the list, and gives the Unix file
+// mode 0750: it counts the user for the owner and the group). attributes()
 // is null when the descriptor could not be made, and the system's default
 // security applies.
 class PrivateSecurity {

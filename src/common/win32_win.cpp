@@ -68,8 +68,10 @@ PrivateSecurity::PrivateSecurity() {
         return;
     }
     // Protected (P): nothing is inherited from the folder above. Folders pass
-    // the same entries on to what is created inside them (OICI).
-    const std::wstring sddl = L"D:P(A;OICI;FA;;;" + sid + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    // the same entries on to what is created inside them (OICI). SYSTEM keeps
+    // the access the system's own services (backup, indexing) need, as root
+    // keeps it on POSIX; an administrator can still take the file over.
+    const std::wstring sddl = L"D:P(A;OICI;FA;;;" + sid + L")(A;OICI;FA;;;SY)";
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                                 &descriptor_, nullptr)) {
         descriptor_ = nullptr;

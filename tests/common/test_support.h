@@ -74,7 +74,7 @@ inline void unsetEnv(const char* name) {
 
 // True when only the file's owner may read and write it: mode 0600 on POSIX;
 // on Windows an access list of the owner's own, where beside the owner only
-// SYSTEM and the administrators appear.
+// SYSTEM appears.
 bool ownerOnly(const std::filesystem::path& path);
 
 #ifndef _WIN32

@@ -58,7 +58,7 @@ bool ownerOnly(const std::filesystem::path& path) {
         PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart;
         if (isProcessUser(sid)) {
             ownerAllowed = true;
-        } else if (!sameSid(sid, L"S-1-5-18") && !sameSid(sid, L"S-1-5-32-544")) {
+        } else if (!sameSid(sid, L"S-1-5-18")) {
             othersAllowed = true;
         }
     }
