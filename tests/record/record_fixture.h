@@ -3,7 +3,11 @@
 // empty registry of their own, fixed regional formats and clock, and a
 // window system that records every message instead of showing it.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -34,6 +38,27 @@ class RecordingWindowing final : public Windowing {
     void openDocument(const std::string&) override {}
 };
 
+#ifdef _WIN32
+// The region lives in the system's registry on Windows: the object removes it
+// for its lifetime (an empty registry, as on POSIX) and sets it on request.
+// The tests that use it hold one CTest resource lock, so no other test
+// process changes the value meanwhile.
+class TempRegistry {
+  public:
+    TempRegistry() { rimuoviRegione(); }
+    ~TempRegistry() { rimuoviRegione(); }
+    void setRegione(const std::string& regione) {
+        const std::wstring valore(regione.begin(), regione.end());
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kChiave, L"regione", REG_SZ, valore.c_str(),
+                                    static_cast<DWORD>((valore.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+
+  private:
+    static constexpr const wchar_t* kChiave = L"SOFTWARE\\Quintara-Kelvano\\OPZIONI";
+    static void rimuoviRegione() { ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kChiave, L"regione"); }
+};
+#else
 // Points KVT_REGISTRY at a file of the test's own for the life of the object.
 class TempRegistry {
   public:
@@ -76,6 +101,7 @@ class TempRegistry {
     std::filesystem::path path_;
     std::optional<std::string> previous_;
 };
+#endif
 
 // An element's serialised text without the line breaks and TABs that the
 // serialisation puts between elements, for comparing with a one-line text.
