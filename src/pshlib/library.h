@@ -7,7 +7,8 @@
 namespace kvt::psh {
 
 // Run once when a process loads the library, and once when it unloads it.
-void libraryStart();
+// The start tells whether the library can serve (it has shown why not).
+bool libraryStart();
 void libraryExit();
 
 // An information text (PSHAbout) and an error with its title (a failed start).

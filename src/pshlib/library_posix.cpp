@@ -17,6 +17,8 @@ void unloadHook() {
 // it runs before OpenSSL's own clean-up, which was registered earlier by the
 // start's first OpenSSL call. An ELF destructor would run after that
 // clean-up and release providers of a library already shut down.
+// A shared object cannot refuse to load: after a failed start it stays
+// loaded and PSHCalc answers null.
 __attribute__((constructor)) void loadHook() {
     libraryStart();
     std::atexit(unloadHook);

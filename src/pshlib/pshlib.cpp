@@ -63,19 +63,22 @@ std::string aboutText() {
 
 }  // namespace
 
-void libraryStart() {
+bool libraryStart() {
     try {
         cryptoApi = new TCryptoAPI();
         if (!cryptoApi->Ready) {
             throw CryptoError("Impossibile inizializzare la libreria:\n" +
                               cryptoApi->LastErrorText());
         }
+        return true;
     } catch (const CryptoError& error) {
-        // A library cannot refuse to load here: it stays loaded without its
-        // service, and PSHCalc answers null, so no record gets a pseudonym.
+        // Where the loader lets a library refuse to load, it does; elsewhere
+        // it stays loaded without its service and PSHCalc answers null, so no
+        // record gets a pseudonym either way.
         showError("PSHLib DLL", error.what());
     } catch (...) {
     }
+    return false;
 }
 
 void libraryExit() {

@@ -6,12 +6,13 @@
 // in one buffer of the library, overwritten by the next call.
 
 #if defined(_WIN32)
+// WINAPI: the callee removes the argument.
 #define PSH_CALL __stdcall
-#if defined(PSHLIB_BUILDING)
-#define PSH_API __declspec(dllexport)
-#else
-#define PSH_API __declspec(dllimport)
-#endif
+// No dllimport on either side. PSHLib.def names the exports, undecorated,
+// with their ordinals; and the program calls through the stubs of its
+// delay-load import library, whose first call loads the library. (With
+// dllimport the 32-bit linker drops those stubs and leaves a null pointer.)
+#define PSH_API
 #else
 #define PSH_CALL
 #define PSH_API __attribute__((visibility("default")))
