@@ -78,7 +78,11 @@ TEST(TCryptoAPI, RaisesItsOwnErrorsAndReadsValuesAgain) {
     const HashHandle hash = crypto.HashData("abc");
     EXPECT_EQ(crypto.GetHashValue(hash), crypto.GetHashValue(hash));
     EXPECT_TRUE(crypto.FreeHash(hash));
+#if !defined(_WIN32)
+    // OpenSSL's error queue is emptied by each failure; Windows keeps a
+    // thread's last error until the next failing call.
     EXPECT_EQ(crypto.LastErrorText(), "");
+#endif
 }
 
 TEST(VersionInfo, WritesTheProductVersionInDecimal) {
@@ -111,6 +115,8 @@ TEST(VersionInfo, GivesNothingWithoutARecord) {
     std::remove(notElf.c_str());
 }
 
+#if !defined(_WIN32)
+// The ELF reader's own bounds; on Windows the system reads the resource.
 TEST(VersionInfo, ToleratesATruncatedLibraryFile) {
     std::ifstream in(PSHLIB_PATH, std::ios::binary);
     const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -123,6 +129,7 @@ TEST(VersionInfo, ToleratesATruncatedLibraryFile) {
     }
     std::remove(cut.c_str());
 }
+#endif
 
 }  // namespace
 }  // namespace kvt::psh
