@@ -2,6 +2,7 @@
 // its output redirected to files, its exit status read. Copies of it run
 // from a temporary program folder of each test's own, with or without the
 // tests' connector library beside them.
+#include <objbase.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -72,7 +73,7 @@ Outcome run(const fs::path& program, const std::vector<std::wstring>& arguments,
     PROCESS_INFORMATION process{};
     Outcome outcome;
     if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                          CREATE_NO_WINDOW, nullptr, outputs.c_str(), &startup, &process)) {
+                          DETACHED_PROCESS, nullptr, outputs.c_str(), &startup, &process)) {
         ADD_FAILURE() << "vd_kvt.exe non avviato: " << win32::errorText(::GetLastError());
         return outcome;
     }
@@ -101,9 +102,17 @@ class ProgramFolder {
                                   L"_" + std::to_wstring(::GetTickCount64()));
         fs::create_directories(path_);
     }
+    // A program that has ended may still hold its files for a moment under
+    // Wine (after COM was used): the removal is tried again for a while.
     ~ProgramFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::error_code failed;
+            fs::remove_all(path_, failed);
+            if (!failed) {
+                return;
+            }
+            ::Sleep(100);
+        }
     }
     ProgramFolder(const ProgramFolder&) = delete;
     ProgramFolder& operator=(const ProgramFolder&) = delete;
@@ -171,6 +180,11 @@ TEST_F(VdKvtExeTest, WithoutItsConnectorTheProgramSaysSoAndTouchesNothing) {
 }
 
 TEST_F(VdKvtExeTest, ALoginWithoutTheHostsServerFailsWithItsMessage) {
+    // The program's COM apartment needs Wine's desktop process, which the
+    // first process to need it starts, handing it its standard handles: a
+    // desktop started by the program would hold its output files open after
+    // it ended. Started here, it holds nothing of the program's.
+    ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     folder.install(true);
     const fs::path studio = folder.path() / L"Studio Citt\u00e0";
     ::SetEnvironmentVariableW(L"KVT_PASSWORD", L"segreto");
