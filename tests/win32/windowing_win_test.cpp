@@ -75,8 +75,8 @@ TEST_F(WindowingWin32Test, TheForegroundWindowGoesAndComesBack) {
 
     // Nothing, or a window that is gone, leaves the foreground as it is.
     WINDOW_OR_SKIP(gone);
-    windowing.setForegroundWindow(handle(first));
     ::DestroyWindow(gone);
+    windowing.setForegroundWindow(handle(first));
     windowing.setForegroundWindow(handle(gone));
     windowing.setForegroundWindow(0);
     EXPECT_EQ(windowing.foregroundWindow(), handle(first));
