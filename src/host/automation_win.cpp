@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/errors.h"
@@ -124,6 +125,18 @@ void toVariant(const Variant& value, VARIANT& out) {
     }
 }
 
+// A number of any automation kind as the core's integer (VT_I8) or floating
+// value (VT_R8), through the system's own conversion.
+Variant numberOf(const VARIANT& value, VARTYPE type) {
+    Variants number(1);
+    // The system's declarations lack the const; the source is only read.
+    if (FAILED(::VariantChangeType(&number.items[0], const_cast<VARIANT*>(&value), 0, type))) {
+        return Variant::null();
+    }
+    return type == VT_I8 ? Variant::integer(V_I8(&number.items[0]))
+                         : Variant::floating(V_R8(&number.items[0]));
+}
+
 // A value the core has no kind for (an object, an array, a date beyond the
 // calendar) comes back as Null: a call whose result is not looked at still
 // succeeds, and one whose result is read as text or number fails there, as
@@ -149,23 +162,15 @@ Variant fromVariant(const VARIANT& in) {
             return Variant::text(string ? win32::narrow({string, ::SysStringLen(string)}) : "");
         }
         case VT_I1:
-            return Variant::integer(static_cast<signed char>(V_I1(value)));
         case VT_I2:
-            return Variant::integer(V_I2(value));
         case VT_I4:
-            return Variant::integer(V_I4(value));
         case VT_INT:
-            return Variant::integer(V_INT(value));
         case VT_I8:
-            return Variant::integer(V_I8(value));
         case VT_UI1:
-            return Variant::integer(V_UI1(value));
         case VT_UI2:
-            return Variant::integer(V_UI2(value));
         case VT_UI4:
-            return Variant::integer(V_UI4(value));
         case VT_UINT:
-            return Variant::integer(V_UINT(value));
+            return numberOf(*value, VT_I8);
         case VT_UI8: {
             const ULONGLONG number = V_UI8(value);
             if (number > static_cast<ULONGLONG>(std::numeric_limits<std::int64_t>::max())) {
@@ -174,18 +179,10 @@ Variant fromVariant(const VARIANT& in) {
             return Variant::integer(static_cast<std::int64_t>(number));
         }
         case VT_R4:
-            return Variant::floating(V_R4(value));
         case VT_R8:
-            return Variant::floating(V_R8(value));
         case VT_CY:
-        case VT_DECIMAL: {
-            Variants number(1);
-            if (FAILED(
-                    ::VariantChangeType(&number.items[0], const_cast<VARIANT*>(value), 0, VT_R8))) {
-                return Variant::null();
-            }
-            return Variant::floating(V_R8(&number.items[0]));
-        }
+        case VT_DECIMAL:
+            return numberOf(*value, VT_R8);
         case VT_DATE: {
             SYSTEMTIME time{};
             if (!::VariantTimeToSystemTime(V_DATE(value), &time)) {
@@ -236,13 +233,7 @@ class DispatchObject final : public Object {
     DispatchObject& operator=(const DispatchObject&) = delete;
 
     Variant call(std::string_view method, const Arguments& arguments) override {
-        std::wstring name = win32::wide(method);
-        LPOLESTR names[] = {name.data()};
-        DISPID id = 0;
-        HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-        if (FAILED(hr)) {
-            throw Error(std::string(method) + ": " + hresultText(hr));
-        }
+        const DISPID id = dispatchId(method);
 
         // Invoke takes the arguments last first.
         Variants passed(arguments.size());
@@ -254,9 +245,9 @@ class DispatchObject final : public Object {
         Variants result(1);
         EXCEPINFO exception{};
         UINT wrongArgument = 0;
-        hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT,
-                               DISPATCH_METHOD | DISPATCH_PROPERTYGET, &parameters,
-                               &result.items[0], &exception, &wrongArgument);
+        const HRESULT hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT,
+                                             DISPATCH_METHOD | DISPATCH_PROPERTYGET, &parameters,
+                                             &result.items[0], &exception, &wrongArgument);
         if (hr == DISP_E_EXCEPTION) {
             std::string text = exceptionText(exception);
             freeException(exception);
@@ -275,7 +266,27 @@ class DispatchObject final : public Object {
     }
 
   private:
+    // A method's number, asked of the object once: the host is called by the
+    // same few names for every patient, and a number never changes for the
+    // life of an object.
+    DISPID dispatchId(std::string_view method) {
+        const std::string key(method);
+        if (const auto known = ids_.find(key); known != ids_.end()) {
+            return known->second;
+        }
+        std::wstring name = win32::wide(method);
+        LPOLESTR names[] = {name.data()};
+        DISPID id = 0;
+        const HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        if (FAILED(hr)) {
+            throw Error(key + ": " + hresultText(hr));
+        }
+        ids_.emplace(key, id);
+        return id;
+    }
+
     IDispatch* dispatch_;
+    std::unordered_map<std::string, DISPID> ids_;
 };
 
 }  // namespace
