@@ -8,10 +8,18 @@
 #include <string>
 #include <string_view>
 
+#include "common/utf.h"
+
 namespace kvt::win32 {
 
-std::wstring wide(std::string_view utf8);
-std::string narrow(std::wstring_view text);
+// wchar_t is UTF-16 on Windows.
+inline std::wstring wide(std::string_view utf8) {
+    const std::u16string text = utf8ToUtf16(utf8);
+    return std::wstring(text.begin(), text.end());
+}
+inline std::string narrow(std::wstring_view text) {
+    return utf16ToUtf8(std::u16string(text.begin(), text.end()));
+}
 
 // The system's text for an error code (GetLastError), without its line end.
 std::string errorText(DWORD code);

@@ -4,18 +4,7 @@
 
 #include <vector>
 
-#include "common/utf.h"
-
 namespace kvt::win32 {
-
-std::wstring wide(std::string_view utf8) {
-    const std::u16string text = utf8ToUtf16(utf8);
-    return std::wstring(text.begin(), text.end());
-}
-
-std::string narrow(std::wstring_view text) {
-    return utf16ToUtf8(std::u16string(text.begin(), text.end()));
-}
 
 std::string errorText(DWORD code) {
     wchar_t* buffer = nullptr;

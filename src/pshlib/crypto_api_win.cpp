@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/win32.h"
 #include "pshlib/crypto_api.h"
-#include "pshlib/utf16.h"
 
 namespace kvt::psh {
 namespace {
@@ -63,7 +63,7 @@ std::string systemText(DWORD code, DWORD language) {
         nullptr, code, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text;
     if (size > 0 && buffer != nullptr) {
-        text = trimmed(utf8(std::wstring_view(buffer, size)));
+        text = trimmed(win32::narrow(std::wstring_view(buffer, size)));
     }
     LocalFree(buffer);
     return text;

@@ -1,8 +1,8 @@
 // The library's loader hook and messages on Windows.
 #include <windows.h>
 
+#include "common/win32.h"
 #include "pshlib/library.h"
-#include "pshlib/utf16.h"
 
 // A library that could not start refuses to load: LoadLibrary fails, and a
 // program that links the library delay-loaded gets the failure of its first
@@ -28,11 +28,12 @@ constexpr const wchar_t* kTitle = L"PSHLib DLL";
 }  // namespace
 
 void showInformation(const std::string& text) {
-    MessageBoxW(nullptr, utf16(text).c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
+    MessageBoxW(nullptr, win32::wide(text).c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
 }
 
 void showError(const std::string& title, const std::string& text) {
-    MessageBoxW(nullptr, utf16(text).c_str(), utf16(title).c_str(), MB_OK | MB_ICONERROR);
+    MessageBoxW(nullptr, win32::wide(text).c_str(), win32::wide(title).c_str(),
+                MB_OK | MB_ICONERROR);
 }
 
 }  // namespace kvt::psh

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "pshlib/utf16.h"
+#include "common/win32.h"
 #include "pshlib/version_info.h"
 
 namespace kvt::psh {
@@ -24,14 +24,14 @@ std::string libraryPath() {
         return {};
     }
     path.resize(size);
-    return utf8(path);
+    return win32::narrow(path);
 }
 
 std::optional<FixedVersion> readFixedVersion(const std::string& path) {
     if (path.empty()) {
         return std::nullopt;
     }
-    const std::wstring file = utf16(path);
+    const std::wstring file = win32::wide(path);
     DWORD unused = 0;
     const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &unused);
     if (size == 0) {
