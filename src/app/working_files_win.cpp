@@ -34,14 +34,14 @@ bool creaCartellaPrivata(const std::string& cartella) {
     }
     // Parents first; an existing one is left as it is. A part that cannot be
     // created but is a folder all the same (a share's root) is passed over.
-    win32::PrivateSecurity sicurezza;
     fs::path parziale;
     for (const fs::path& parte : percorso) {
         parziale /= parte;
         if (parte.empty() || !parziale.has_relative_path()) {
             continue;
         }
-        if (!::CreateDirectoryW(parziale.c_str(), sicurezza.attributes()) && !isFolder(parziale)) {
+        if (!::CreateDirectoryW(parziale.c_str(), win32::privateSecurity()) &&
+            !isFolder(parziale)) {
             return false;
         }
     }
@@ -50,12 +50,11 @@ bool creaCartellaPrivata(const std::string& cartella) {
 
 void accodaAFile(const std::string& file, std::string_view testo) {
     const fs::path percorso = paths::fromUtf8(file);
-    win32::PrivateSecurity sicurezza;
     // Append access alone: every write lands at the end, also with another
     // process appending to the same log.
     win32::Handle handle(::CreateFileW(percorso.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       sicurezza.attributes(), OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                       win32::privateSecurity(), OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                        nullptr));
     if (!handle.valid()) {
         fallito(::GetLastError());
@@ -116,11 +115,10 @@ BloccoCartella::Esito BloccoCartella::prendi(const std::string& cartella,
                                              std::unique_ptr<BloccoCartella>& blocco) {
     blocco.reset();
     const fs::path percorso = paths::fromUtf8(cartella) / kFileBlocco;
-    win32::PrivateSecurity sicurezza;
     // No sharing at all: a second open, by this process or another, fails
     // while this handle lives; the system closes it with the process.
     const HANDLE handle =
-        ::CreateFileW(percorso.c_str(), GENERIC_READ | GENERIC_WRITE, 0, sicurezza.attributes(),
+        ::CreateFileW(percorso.c_str(), GENERIC_READ | GENERIC_WRITE, 0, win32::privateSecurity(),
                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD codice = ::GetLastError();

@@ -1,6 +1,6 @@
 // File helpers on Windows: the wide Win32 file API; a temporary file created
 // exclusively beside the target, then MoveFileExW over it. What the program
-// creates gets an access list of its owner's (see win32::PrivateSecurity).
+// creates gets an access list of its owner's (see win32::privateSecurity).
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -111,10 +111,9 @@ AtomicFile::AtomicFile(const std::filesystem::path& requested, Replace how)
     }
     const std::filesystem::path folder =
         s.target.path.has_parent_path() ? s.target.path.parent_path() : ".";
-    win32::PrivateSecurity security;
     for (int attempt = 0;; ++attempt) {
         s.temporary = folder / (L"." + s.target.path.filename().native() + L"." + randomSuffix());
-        s.file.reset(::CreateFileW(s.temporary.c_str(), GENERIC_WRITE, 0, security.attributes(),
+        s.file.reset(::CreateFileW(s.temporary.c_str(), GENERIC_WRITE, 0, win32::privateSecurity(),
                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (s.file.valid()) {
             break;
@@ -174,9 +173,8 @@ void AtomicFile::commit() {
 }
 
 bool writeNewPrivate(const std::filesystem::path& path, std::string_view content) {
-    win32::PrivateSecurity security;
     // CREATE_NEW fails for any existing name, a link included.
-    win32::Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, security.attributes(),
+    win32::Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, win32::privateSecurity(),
                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         return false;

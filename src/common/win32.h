@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/utf.h"
 
@@ -21,28 +22,20 @@ inline std::string narrow(std::wstring_view text) {
     return utf16ToUtf8(std::u16string(text.begin(), text.end()));
 }
 
+// The SID of the user the process runs as, held in `space`; null when it
+// cannot be told.
+PSID processUser(std::vector<unsigned char>& space);
+
 // The system's text for an error code (GetLastError), without its line end.
 std::string errorText(DWORD code);
 
-// A security descriptor whose access list is protected from inheritance and
-// grants full access to the user of the process and SYSTEM only: what POSIX
+// The security that keeps what the program creates to the user of the
+// process and SYSTEM: an access list protected from inheritance, what POSIX
 // gives with modes 0600/0700 (Wine keeps the list, and gives the Unix file
-// mode 0750: it counts the user for the owner and the group). attributes()
-// is null when the descriptor could not be made, and the system's default
-// security applies.
-class PrivateSecurity {
-  public:
-    PrivateSecurity();
-    ~PrivateSecurity();
-    PrivateSecurity(const PrivateSecurity&) = delete;
-    PrivateSecurity& operator=(const PrivateSecurity&) = delete;
-
-    SECURITY_ATTRIBUTES* attributes() { return descriptor_ ? &attributes_ : nullptr; }
-
-  private:
-    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
-    SECURITY_ATTRIBUTES attributes_{};
-};
+// mode 0750: it counts the user for the owner and the group). Made once (the
+// user does not change, and files are created at every log line); null when
+// it could not be made, and the system's default security applies.
+SECURITY_ATTRIBUTES* privateSecurity();
 
 // An open handle closed when it goes out of scope.
 class Handle {

@@ -25,31 +25,49 @@ std::string errorText(DWORD code) {
     return narrow(text);
 }
 
+PSID processUser(std::vector<unsigned char>& space) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return nullptr;
+    }
+    const Handle closing(token);
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    space.assign(size ? size : 1, 0);
+    if (!::GetTokenInformation(token, TokenUser, space.data(), size, &size)) {
+        return nullptr;
+    }
+    return reinterpret_cast<TOKEN_USER*>(space.data())->User.Sid;
+}
+
 namespace {
 
 // The string form of the process user's SID ("S-1-5-21-..."), or empty.
 std::wstring userSid() {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    std::vector<unsigned char> space;
+    const PSID sid = processUser(space);
+    wchar_t* text = nullptr;
+    if (!sid || !::ConvertSidToStringSidW(sid, &text)) {
         return {};
     }
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size ? size : 1);
-    std::wstring result;
-    if (::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-        wchar_t* text = nullptr;
-        if (::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid,
-                                     &text)) {
-            result = text;
-            ::LocalFree(text);
-        }
-    }
-    ::CloseHandle(token);
+    std::wstring result = text;
+    ::LocalFree(text);
     return result;
 }
 
-}  // namespace
+class PrivateSecurity {
+  public:
+    PrivateSecurity();
+    ~PrivateSecurity();
+    PrivateSecurity(const PrivateSecurity&) = delete;
+    PrivateSecurity& operator=(const PrivateSecurity&) = delete;
+
+    SECURITY_ATTRIBUTES* attributes() { return descriptor_ ? &attributes_ : nullptr; }
+
+  private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_{};
+};
 
 PrivateSecurity::PrivateSecurity() {
     const std::wstring sid = userSid();
@@ -75,6 +93,13 @@ PrivateSecurity::~PrivateSecurity() {
     if (descriptor_) {
         ::LocalFree(descriptor_);
     }
+}
+
+}  // namespace
+
+SECURITY_ATTRIBUTES* privateSecurity() {
+    static PrivateSecurity security;
+    return security.attributes();
 }
 
 bool Handle::close() {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/win32.h"
+#include "common/workstation.h"
 #include "connector/lklib.h"
 #include "pshlib/pshlib.h"
 #include "ui/headless/piattaforma.h"
@@ -132,22 +133,6 @@ bool console(HANDLE handle) {
     return handle && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &modo);
 }
 
-// The SID of the user the process runs as, in `spazio`; null when unknown.
-PSID utenteDelProcesso(std::vector<unsigned char>& spazio) {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return nullptr;
-    }
-    win32::Handle chiudi(token);
-    DWORD dimensione = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &dimensione);
-    spazio.assign(dimensione ? dimensione : 1, 0);
-    if (!::GetTokenInformation(token, TokenUser, spazio.data(), dimensione, &dimensione)) {
-        return nullptr;
-    }
-    return reinterpret_cast<TOKEN_USER*>(spazio.data())->User.Sid;
-}
-
 }  // namespace
 
 const char* const kEseguibile = "vd_kvt.exe";
@@ -218,16 +203,9 @@ std::optional<std::string> variabileAmbiente(const char* nome) {
 }
 
 std::string testoDaiByte(std::string byte) {
-    if (byte.empty() || ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, byte.data(),
-                                              static_cast<int>(byte.size()), nullptr, 0) > 0) {
-        return byte;
-    }
-    const int lunghezza =
-        ::MultiByteToWideChar(CP_ACP, 0, byte.data(), static_cast<int>(byte.size()), nullptr, 0);
-    std::wstring caratteri(static_cast<std::size_t>(lunghezza), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, byte.data(), static_cast<int>(byte.size()), caratteri.data(),
-                          lunghezza);
-    return win32::narrow(caratteri);
+    const bool utf8 = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, byte.data(),
+                                            static_cast<int>(byte.size()), nullptr, 0) > 0;
+    return byte.empty() || utf8 ? byte : workstation::fromCodePage(byte);
 }
 
 void scrittureOltreIlLimiteComeErrori() {
@@ -278,7 +256,7 @@ bool leggibileDaAltri(const std::string& file) {
         return false;
     }
     std::vector<unsigned char> spazio;
-    const PSID utente = utenteDelProcesso(spazio);
+    const PSID utente = win32::processUser(spazio);
     bool altri = accessi == nullptr;
     for (DWORD i = 0; !altri && i < accessi->AceCount; ++i) {
         void* voce = nullptr;
