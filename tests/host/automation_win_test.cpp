@@ -8,10 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cwchar>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -25,10 +24,9 @@ namespace {
 
 using WideTexts = std::vector<std::wstring>;
 
-constexpr wchar_t kProgId[] = L"KvtProva.Server";
-constexpr wchar_t kProgIdWithoutServer[] = L"KvtProva.SenzaServer";
-constexpr wchar_t kClsidText[] = L"{6A1F3C52-8E0B-4D7A-9C41-2B5E7D903F16}";
-constexpr wchar_t kClsidWithoutServerText[] = L"{6A1F3C52-8E0B-4D7A-9C41-2B5E7D903F17}";
+constexpr const wchar_t* kProgIds[][2] = {
+    {L"KvtProva.Server", L"{6A1F3C52-8E0B-4D7A-9C41-2B5E7D903F16}"},
+    {L"KvtProva.SenzaServer", L"{6A1F3C52-8E0B-4D7A-9C41-2B5E7D903F17}"}};
 constexpr CLSID kClsid = {
     0x6a1f3c52, 0x8e0b, 0x4d7a, {0x9c, 0x41, 0x2b, 0x5e, 0x7d, 0x90, 0x3f, 0x16}};
 
@@ -64,78 +62,75 @@ std::wstring describe(const VARIANT& v) {
 }
 
 HRESULT raise(EXCEPINFO* exception, const wchar_t* description, HRESULT code) {
-    if (exception) {
-        *exception = EXCEPINFO{};
-        exception->bstrSource = ::SysAllocString(L"KvtProva");
-        exception->bstrDescription = description ? ::SysAllocString(description) : nullptr;
-        exception->scode = code;
-    }
+    *exception = EXCEPINFO{};
+    exception->bstrDescription = description ? ::SysAllocString(description) : nullptr;
+    exception->scode = code;
     return DISP_E_EXCEPTION;
 }
 
 // The server: records every call as its method and arguments in the order the
-// caller meant them, and answers as the methods below say.
-class TestServer final : public IDispatch {
+// caller meant them, and answers as Invoke says; "dai" hands back `answer`.
+class TestServer final : public IDispatch, public IClassFactory {
   public:
-    static WideTexts calls;
+    static inline WideTexts calls;
+    static inline VARIANT answer{};
 
+    // One object for the process, its own class object too.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        *out = nullptr;
         if (iid == IID_IUnknown || iid == IID_IDispatch) {
             *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
+        } else if (iid == IID_IClassFactory) {
+            *out = static_cast<IClassFactory*>(this);
         }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return *out ? S_OK : E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** out) override {
+        return QueryInterface(iid, out);
     }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         *count = 0;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+    // Every name but one is a method, numbered by its place in the list.
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID,
                                             DISPID* ids) override {
-        if (count != 1) {
-            return E_INVALIDARG;
-        }
-        const auto it = methods().find(names[0]);
-        if (it == methods().end()) {
-            ids[0] = DISPID_UNKNOWN;
+        ids[0] = DISPID_UNKNOWN;
+        if (std::wstring_view(names[0]) == L"inesistente") {
             return DISP_E_UNKNOWNNAME;
         }
-        ids[0] = it->second;
+        auto at = std::find(methods.begin(), methods.end(), names[0]);
+        if (at == methods.end()) {
+            at = methods.insert(at, names[0]);
+        }
+        ids[0] = static_cast<DISPID>(at - methods.begin() + 1);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters,
-                                     VARIANT* result, EXCEPINFO* exception, UINT*) override {
-        std::wstring name;
-        for (const auto& [method, methodId] : methods()) {
-            if (methodId == id) {
-                name = method;
-            }
-        }
+                                     VARIANT* result, EXCEPINFO* exception,
+                                     UINT* wrongArgument) override {
+        const std::wstring name = methods.at(id - 1);
         // rgvarg holds the last argument first.
         WideTexts arguments;
+        std::wstring line = name + L"(";
         for (UINT i = parameters->cArgs; i > 0; --i) {
             arguments.push_back(describe(parameters->rgvarg[i - 1]));
-        }
-        std::wstring line = name + L"(";
-        for (std::size_t i = 0; i < arguments.size(); ++i) {
-            line += (i ? L", " : L"") + arguments[i];
+            line += (i < parameters->cArgs ? L", " : L"") + arguments.back();
         }
         calls.push_back(line + L")");
 
+        const auto text = [&](const wchar_t* value) {
+            V_VT(result) = VT_BSTR;
+            V_BSTR(result) = ::SysAllocString(value);
+            return S_OK;
+        };
         ::VariantInit(result);
         if (name == L"dai") {
-            return give(arguments.at(0).substr(5), *result);
+            return ::VariantCopy(result, &answer);
         }
         if (name == L"fallisci") {
             return raise(exception, L"Filtro sconosciuto: \u00e8", E_FAIL);
@@ -146,28 +141,22 @@ class TestServer final : public IDispatch {
         if (name == L"fallisci_hresult") {
             return E_FAIL;
         }
+        if (name == L"rifiuta") {
+            *wrongArgument = parameters->cArgs - 1;  // the first one
+            return DISP_E_TYPEMISMATCH;
+        }
         if (name == L"connetti") {
-            const bool known = arguments == WideTexts{L"BSTR:mrossi", L"BSTR:segreto"};
-            V_VT(result) = VT_BSTR;
-            V_BSTR(result) = ::SysAllocString(known ? L"" : L"Password errata");
-            return S_OK;
+            return text(
+                arguments == WideTexts{L"BSTR:mrossi", L"BSTR:segreto"} ? L"" : L"Password errata");
         }
         if (name == L"leggi_attributo") {
-            if (arguments.at(0) == L"BSTR:nullo") {
-                V_VT(result) = VT_NULL;
-            } else {
-                V_VT(result) = VT_BSTR;
-                V_BSTR(result) = ::SysAllocString(L"Rossi Niccol\u00f2");
-            }
-            return S_OK;
+            V_VT(result) = VT_NULL;
+            return arguments.at(0) == L"BSTR:nullo" ? S_OK : text(L"Rossi Niccol\u00f2");
         }
         if (name == L"call_method_pipe") {
-            if (arguments.at(1) == L"BSTR:carica") {
-                return raise(exception, L"Filtro sconosciuto: x", E_FAIL);
-            }
-            V_VT(result) = VT_BSTR;
-            V_BSTR(result) = ::SysAllocString(L"12");
-            return S_OK;
+            return arguments.at(1) == L"BSTR:carica"
+                       ? raise(exception, L"Filtro sconosciuto: x", E_FAIL)
+                       : text(L"12");
         }
         if (name == L"descrivi") {
             V_VT(result) = VT_I4;
@@ -177,199 +166,50 @@ class TestServer final : public IDispatch {
     }
 
   private:
-    static const std::map<std::wstring, DISPID>& methods() {
-        static const std::map<std::wstring, DISPID> table = {
-            {L"descrivi", 1},
-            {L"dai", 2},
-            {L"fallisci", 3},
-            {L"fallisci_senza_testo", 4},
-            {L"fallisci_hresult", 5},
-            {L"new", 10},
-            {L"connetti", 11},
-            {L"get_error", 12},
-            {L"disconnetti", 13},
-            {L"Destroy", 14},
-            {L"Free", 15},
-            {L"leggi_attributo", 16},
-            {L"call_method_pipe", 17},
-        };
-        return table;
-    }
-
-    // A result of the kind named: what a server may hand back.
-    HRESULT give(const std::wstring& kind, VARIANT& out) {
-        static LONG referencedNumber = 1234;
-        static BSTR referencedText = ::SysAllocString(L"per riferimento");
-        if (kind == L"bstr") {
-            V_VT(&out) = VT_BSTR;
-            V_BSTR(&out) = ::SysAllocString(L"Citt\u00e0 \u2713 \"x\"");
-        } else if (kind == L"bstr_nullo") {
-            V_VT(&out) = VT_BSTR;
-            V_BSTR(&out) = nullptr;
-        } else if (kind == L"i1") {
-            V_VT(&out) = VT_I1;
-            V_I1(&out) = -5;
-        } else if (kind == L"i2") {
-            V_VT(&out) = VT_I2;
-            V_I2(&out) = -300;
-        } else if (kind == L"i4") {
-            V_VT(&out) = VT_I4;
-            V_I4(&out) = -70000;
-        } else if (kind == L"i8") {
-            V_VT(&out) = VT_I8;
-            V_I8(&out) = 9000000000LL;
-        } else if (kind == L"int") {
-            V_VT(&out) = VT_INT;
-            V_INT(&out) = 42;
-        } else if (kind == L"ui1") {
-            V_VT(&out) = VT_UI1;
-            V_UI1(&out) = 200;
-        } else if (kind == L"ui2") {
-            V_VT(&out) = VT_UI2;
-            V_UI2(&out) = 60000;
-        } else if (kind == L"ui4") {
-            V_VT(&out) = VT_UI4;
-            V_UI4(&out) = 4000000000U;
-        } else if (kind == L"uint") {
-            V_VT(&out) = VT_UINT;
-            V_UINT(&out) = 7;
-        } else if (kind == L"ui8") {
-            V_VT(&out) = VT_UI8;
-            V_UI8(&out) = 18000000000000000000ULL;
-        } else if (kind == L"r4") {
-            V_VT(&out) = VT_R4;
-            V_R4(&out) = 2.5F;
-        } else if (kind == L"r8") {
-            V_VT(&out) = VT_R8;
-            V_R8(&out) = -72.25;
-        } else if (kind == L"cy") {
-            V_VT(&out) = VT_CY;
-            V_CY(&out).int64 = 123456;  // 12.3456
-        } else if (kind == L"date") {
-            V_VT(&out) = VT_DATE;
-            V_DATE(&out) = 45358 + 32700.0 / 86400;  // 07/03/2024 09:05:00
-        } else if (kind == L"data_zero") {
-            V_VT(&out) = VT_DATE;
-            V_DATE(&out) = 0;
-        } else if (kind == L"data_negativa") {
-            V_VT(&out) = VT_DATE;
-            V_DATE(&out) = -1.25;  // the day before the zero day, 06:00
-        } else if (kind == L"bool_vero") {
-            V_VT(&out) = VT_BOOL;
-            V_BOOL(&out) = VARIANT_TRUE;
-        } else if (kind == L"bool_falso") {
-            V_VT(&out) = VT_BOOL;
-            V_BOOL(&out) = VARIANT_FALSE;
-        } else if (kind == L"null") {
-            V_VT(&out) = VT_NULL;
-        } else if (kind == L"empty") {
-            V_VT(&out) = VT_EMPTY;
-        } else if (kind == L"mancante") {
-            V_VT(&out) = VT_ERROR;
-            V_ERROR(&out) = DISP_E_PARAMNOTFOUND;
-        } else if (kind == L"rif_i4") {
-            V_VT(&out) = VT_BYREF | VT_I4;
-            V_I4REF(&out) = &referencedNumber;
-        } else if (kind == L"rif_bstr") {
-            V_VT(&out) = VT_BYREF | VT_BSTR;
-            V_BSTRREF(&out) = &referencedText;
-        } else if (kind == L"oggetto") {
-            V_VT(&out) = VT_DISPATCH;
-            V_DISPATCH(&out) = this;
-            AddRef();
-        } else {
-            return DISP_E_TYPEMISMATCH;
-        }
-        return S_OK;
-    }
-
-    ULONG references_ = 1;
-};
-
-WideTexts TestServer::calls;
-
-class TestFactory final : public IClassFactory {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-        if (outer) {
-            return CLASS_E_NOAGGREGATION;
-        }
-        auto* server = new TestServer;
-        const HRESULT hr = server->QueryInterface(iid, out);
-        server->Release();
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
-
-// A ProgID mapped to a CLSID for the current user, the way an installation
-// without administrator rights registers its server. Wine's COM reads only
-// the machine's classes, so where the user's mapping is not seen, the
-// mapping goes there too; both are removed afterwards.
-class ProgIdMapping {
-  public:
-    ProgIdMapping(const wchar_t* progId, const wchar_t* clsid) : progId_(progId) {
-        write(HKEY_CURRENT_USER, L"Software\\Classes\\" + progId_, clsid);
-        CLSID found{};
-        if (FAILED(::CLSIDFromProgID(progId, &found))) {
-            write(HKEY_CLASSES_ROOT, progId_, clsid);
-            machine_ = true;
-        }
-    }
-    ~ProgIdMapping() {
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + progId_).c_str());
-        if (machine_) {
-            ::RegDeleteTreeW(HKEY_CLASSES_ROOT, progId_.c_str());
-        }
-    }
-    ProgIdMapping(const ProgIdMapping&) = delete;
-    ProgIdMapping& operator=(const ProgIdMapping&) = delete;
-
-  private:
-    static void write(HKEY root, const std::wstring& key, const wchar_t* clsid) {
-        const LSTATUS status =
-            ::RegSetKeyValueW(root, (key + L"\\CLSID").c_str(), nullptr, REG_SZ, clsid,
-                              static_cast<DWORD>((std::wcslen(clsid) + 1) * sizeof(wchar_t)));
-        ASSERT_EQ(status, ERROR_SUCCESS) << "ProgID non scritto";
-    }
-
-    std::wstring progId_;
-    bool machine_ = false;
+    static inline std::vector<std::wstring> methods;
 };
 
 class AutomationComTest : public ::testing::Test {
   protected:
+    // Each ProgID is mapped for the current user, the way an installation
+    // without administrator rights registers its server; Wine's COM reads
+    // only the machine's classes, so where the user's mapping is not seen,
+    // the mapping goes there too. Both are removed afterwards.
     static void SetUpTestSuite() {
         ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_EQ(::CoRegisterClassObject(kClsid, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                                          &cookie),
+        ASSERT_EQ(::CoRegisterClassObject(kClsid, static_cast<IClassFactory*>(&instance),
+                                          CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie),
                   S_OK);
-        mapping = new ProgIdMapping(kProgId, kClsidText);
-        mappingWithoutServer = new ProgIdMapping(kProgIdWithoutServer, kClsidWithoutServerText);
+        for (const auto& [progId, clsid] : kProgIds) {
+            for (const auto& [root, prefix] : kRoots) {
+                ASSERT_EQ(
+                    ::RegSetKeyValueW(
+                        root, (prefix + std::wstring(progId) + L"\\CLSID").c_str(), nullptr, REG_SZ,
+                        clsid, static_cast<DWORD>((std::wcslen(clsid) + 1) * sizeof(wchar_t))),
+                    ERROR_SUCCESS);
+                CLSID found{};
+                if (SUCCEEDED(::CLSIDFromProgID(progId, &found))) {
+                    break;
+                }
+            }
+        }
     }
     static void TearDownTestSuite() {
-        delete mappingWithoutServer;
-        delete mapping;
+        for (const auto& [progId, clsid] : kProgIds) {
+            for (const auto& [root, prefix] : kRoots) {
+                ::RegDeleteTreeW(root, (prefix + std::wstring(progId)).c_str());
+            }
+        }
         ::CoRevokeClassObject(cookie);
     }
     void SetUp() override { TestServer::calls.clear(); }
 
     static std::shared_ptr<Object> server() { return createObject("KvtProva.Server"); }
 
-    static inline TestFactory factory;
+    static inline TestServer instance;
     static inline DWORD cookie = 0;
-    static inline ProgIdMapping* mapping = nullptr;
-    static inline ProgIdMapping* mappingWithoutServer = nullptr;
+    static inline const std::pair<HKEY, const wchar_t*> kRoots[] = {
+        {HKEY_CURRENT_USER, L"Software\\Classes\\"}, {HKEY_CLASSES_ROOT, L""}};
 };
 
 std::string errorOf(const std::function<void()>& action) {
@@ -381,6 +221,13 @@ std::string errorOf(const std::function<void()>& action) {
     return "<nessun errore>";
 }
 
+// A core value written out, to compare two of them: its kind and its text
+// (the decimal separator fixed, the date with its time of day).
+std::string shown(const Variant& value) {
+    const bool hasText = !value.isNull() && !value.isMissing();
+    return std::to_string(static_cast<int>(value.kind())) + ":" + (hasText ? value.toText() : "");
+}
+
 TEST_F(AutomationComTest, ArgumentsReachTheServerInOrderAsTheirVariants) {
     const Variant answer = server()->call(
         "descrivi", {Variant::text("Citt\u00e0 \u2713"), Variant::integer(7),
@@ -388,8 +235,7 @@ TEST_F(AutomationComTest, ArgumentsReachTheServerInOrderAsTheirVariants) {
                      Variant::floating(2.5), Variant::date({2024, 3, 7, 9, 5, 0}),
                      Variant::date({}), Variant::boolean(true), Variant::boolean(false),
                      Variant::null(), Variant(), Variant::missing(), Variant::text("")});
-    EXPECT_EQ(answer.kind(), Variant::Kind::Integer);
-    EXPECT_EQ(answer.asInteger(), 13);
+    EXPECT_EQ(shown(answer), shown(Variant::integer(13)));
     EXPECT_EQ(TestServer::calls,
               WideTexts{L"descrivi(BSTR:Citt\u00e0 \u2713, I4:7, I4:-2147483648, I8:2147483648, "
                         L"R8:2.5, DATE:45358.378472, DATE:0.000000, BOOL:-1, BOOL:0, NULL, "
@@ -397,56 +243,84 @@ TEST_F(AutomationComTest, ArgumentsReachTheServerInOrderAsTheirVariants) {
 }
 
 TEST_F(AutomationComTest, ResultsOfEveryKindBecomeTheCoreValues) {
-    const auto give = [](const char* kind) { return server()->call("dai", {Variant::text(kind)}); };
-    EXPECT_EQ(give("bstr").asText(), "Citt\u00e0 \u2713 \"x\"");
-    EXPECT_EQ(give("bstr_nullo").asText(), "");
-    const std::map<const char*, std::int64_t> integers = {
-        {"i1", -5},   {"i2", -300},   {"i4", -70000},        {"i8", 9000000000LL}, {"int", 42},
-        {"ui1", 200}, {"ui2", 60000}, {"ui4", 4000000000LL}, {"uint", 7},          {"rif_i4", 1234},
+    static LONG referencedNumber = 1234;
+    static BSTR referencedText = ::SysAllocString(L"per riferimento");
+    const auto wire = [](VARTYPE type, const std::function<void(VARIANT&)>& set) {
+        VARIANT v;
+        ::VariantInit(&v);
+        V_VT(&v) = type;
+        set(v);
+        return v;
     };
-    for (const auto& [kind, value] : integers) {
-        const Variant result = give(kind);
-        ASSERT_EQ(result.kind(), Variant::Kind::Integer) << kind;
-        EXPECT_EQ(result.asInteger(), value) << kind;
+    const std::pair<VARIANT, Variant> cases[] = {
+        {wire(VT_BSTR, [](auto& v) { v.bstrVal = ::SysAllocString(L"Citt\u00e0 \u2713 \"x\""); }),
+         Variant::text("Citt\u00e0 \u2713 \"x\"")},
+        {wire(VT_BSTR, [](auto& v) { v.bstrVal = nullptr; }), Variant::text("")},
+        {wire(VT_I1, [](auto& v) { v.cVal = -5; }), Variant::integer(-5)},
+        {wire(VT_I2, [](auto& v) { v.iVal = -300; }), Variant::integer(-300)},
+        {wire(VT_I4, [](auto& v) { v.lVal = -70000; }), Variant::integer(-70000)},
+        {wire(VT_I8, [](auto& v) { v.llVal = 9000000000LL; }), Variant::integer(9000000000LL)},
+        {wire(VT_INT, [](auto& v) { v.intVal = 42; }), Variant::integer(42)},
+        {wire(VT_UI1, [](auto& v) { v.bVal = 200; }), Variant::integer(200)},
+        {wire(VT_UI2, [](auto& v) { v.uiVal = 60000; }), Variant::integer(60000)},
+        {wire(VT_UI4, [](auto& v) { v.ulVal = 4000000000U; }), Variant::integer(4000000000LL)},
+        {wire(VT_UINT, [](auto& v) { v.uintVal = 7; }), Variant::integer(7)},
+        {wire(VT_UI8, [](auto& v) { v.ullVal = 18000000000000000000ULL; }),
+         Variant::floating(18000000000000000000.0)},
+        {wire(VT_R4, [](auto& v) { v.fltVal = 2.5F; }), Variant::floating(2.5)},
+        {wire(VT_R8, [](auto& v) { v.dblVal = -72.25; }), Variant::floating(-72.25)},
+        {wire(VT_CY, [](auto& v) { v.cyVal.int64 = 30625; }), Variant::floating(3.0625)},
+        {wire(VT_DATE, [](auto& v) { v.date = 45358 + 32700.0 / 86400; }),
+         Variant::date({2024, 3, 7, 9, 5, 0})},
+        {wire(VT_DATE, [](auto& v) { v.date = 0; }), Variant::date({})},
+        // The day before the zero day, 06:00.
+        {wire(VT_DATE, [](auto& v) { v.date = -1.25; }), Variant::date({1899, 12, 29, 6, 0, 0})},
+        {wire(VT_BOOL, [](auto& v) { v.boolVal = VARIANT_TRUE; }), Variant::boolean(true)},
+        {wire(VT_BOOL, [](auto& v) { v.boolVal = VARIANT_FALSE; }), Variant::boolean(false)},
+        {wire(VT_NULL, [](auto&) {}), Variant::null()},
+        {wire(VT_EMPTY, [](auto&) {}), Variant()},
+        {wire(VT_ERROR, [](auto& v) { v.scode = DISP_E_PARAMNOTFOUND; }), Variant::missing()},
+        {wire(VT_BYREF | VT_I4, [](auto& v) { v.plVal = &referencedNumber; }),
+         Variant::integer(1234)},
+        {wire(VT_BYREF | VT_BSTR, [](auto& v) { v.pbstrVal = &referencedText; }),
+         Variant::text("per riferimento")},
+        // No kind of the core holds an object: it reads as a null answer.
+        {wire(VT_DISPATCH, [](auto& v) { v.pdispVal = &instance; }), Variant::null()},
+    };
+    setDecimalSeparatorSource([] { return std::string(","); });
+    for (auto [in, expected] : cases) {
+        TestServer::answer = in;
+        EXPECT_EQ(shown(server()->call("dai", {})), shown(expected)) << V_VT(&in);
+        ::VariantClear(&in);
     }
-    EXPECT_EQ(give("ui8").asFloating(), 18000000000000000000.0);
-    EXPECT_EQ(give("r4").asFloating(), 2.5);
-    EXPECT_EQ(give("r8").asFloating(), -72.25);
-    EXPECT_NEAR(give("cy").asFloating(), 12.3456, 1e-12);
-    EXPECT_EQ(give("date").asDate(), (Date{2024, 3, 7, 9, 5, 0}));
-    EXPECT_EQ(give("data_zero").asDate(), Date{});
-    EXPECT_EQ(give("data_negativa").asDate(), (Date{1899, 12, 29, 6, 0, 0}));
-    EXPECT_TRUE(give("bool_vero").asBoolean());
-    EXPECT_FALSE(give("bool_falso").asBoolean());
-    EXPECT_TRUE(give("null").isNull());
-    EXPECT_TRUE(give("empty").isEmpty());
-    EXPECT_TRUE(give("mancante").isMissing());
-    EXPECT_EQ(give("rif_bstr").asText(), "per riferimento");
-    // No kind of the core holds an object: it reads as a null answer.
-    EXPECT_TRUE(give("oggetto").isNull());
+    setDecimalSeparatorSource({});
 }
 
 TEST_F(AutomationComTest, AFailedCallIsAProgramErrorWithTheServersText) {
     const auto object = server();
     EXPECT_EQ(errorOf([&] { object->call("fallisci", {}); }), "Filtro sconosciuto: \u00e8");
-    EXPECT_NE(errorOf([&] { object->call("fallisci_senza_testo", {}); }).find("(0x80070005)"),
-              std::string::npos);
-    const std::string failed = errorOf([&] { object->call("fallisci_hresult", {}); });
-    EXPECT_EQ(failed.rfind("fallisci_hresult: ", 0), 0U) << failed;
-    EXPECT_NE(failed.find("(0x80004005)"), std::string::npos) << failed;
-    const std::string unknown = errorOf([&] { object->call("inesistente", {}); });
-    EXPECT_EQ(unknown.rfind("inesistente: ", 0), 0U) << unknown;
-    EXPECT_NE(unknown.find("(0x80020006)"), std::string::npos) << unknown;
-    // The server refusing an argument: which one, counted from the first.
-    const std::string refused = errorOf([&] { object->call("dai", {Variant::text("?")}); });
-    EXPECT_NE(refused.find("(0x80020005)"), std::string::npos) << refused;
+    // Without the server's own text: the code's, after the method unless the
+    // server raised it; a refused argument is named, counted from the first.
+    const struct {
+        const char* method;
+        std::string start, end;
+    } failures[] = {{"fallisci_senza_testo", "", "(0x80070005)"},
+                    {"fallisci_hresult", "fallisci_hresult: ", "(0x80004005)"},
+                    {"inesistente", "inesistente: ", "(0x80020006)"},
+                    {"rifiuta", "rifiuta: ", "(0x80020005) (argomento 1)"}};
+    for (const auto& failure : failures) {
+        const std::string text = errorOf([&] {
+            object->call(failure.method, {Variant::text("a"), Variant::integer(2)});
+        });
+        EXPECT_TRUE(text.starts_with(failure.start) && text.ends_with(failure.end)) << text;
+    }
 }
 
 TEST_F(AutomationComTest, ClassesAreTheProcessTableFirstThenComProgIds) {
     EXPECT_EQ(errorOf([] { createObject("KvtProva.Assente"); }),
               "Stringa di classe non valida: KvtProva.Assente");
     const std::string unregistered = errorOf([] { createObject("KvtProva.SenzaServer"); });
-    EXPECT_EQ(unregistered.rfind("Impossibile creare l'oggetto KvtProva.SenzaServer: ", 0), 0U)
+    EXPECT_TRUE(unregistered.starts_with("Impossibile creare l'oggetto KvtProva.SenzaServer: "))
         << unregistered;
 
     class InProcess final : public Object {
@@ -467,7 +341,7 @@ class TvellopatComTest : public AutomationComTest {
     void SetUp() override {
         AutomationComTest::SetUp();
         setWindowing(&windows);
-        point("KvtProva.Server");
+        previous = point("KvtProva.Server");
         adapter.utente = "mrossi";
         adapter.password = "segreto";
     }
@@ -476,19 +350,13 @@ class TvellopatComTest : public AutomationComTest {
         registerClass("Vellodoc.Server", previous);
         setWindowing(nullptr);
     }
-    void point(std::string progId) {
-        const Factory factory =
-            registerClass("Vellodoc.Server", [progId] { return createObject(progId); });
-        if (!pointed) {
-            previous = factory;
-            pointed = true;
-        }
+    static Factory point(std::string progId) {
+        return registerClass("Vellodoc.Server", [progId] { return createObject(progId); });
     }
 
     RecordingWindowing windows;
     Tvellopat adapter;
     Factory previous;
-    bool pointed = false;
 };
 
 TEST_F(TvellopatComTest, ASessionOverComCallsTheHostContract) {

@@ -63,41 +63,31 @@ class WindowingWin32Test : public ::testing::Test {
         GTEST_SKIP() << "nessuna finestra senza display (xvfb-run non disponibile)"; \
     }
 
-TEST_F(WindowingWin32Test, TheForegroundWindowGoesAndComesBack) {
+TEST_F(WindowingWin32Test, TheForegroundAndTranslucencyOfWindowsThatExistOnly) {
     WINDOW_OR_SKIP(first);
     WINDOW_OR_SKIP(second);
-    windowing.setForegroundWindow(handle(first));
-    EXPECT_EQ(windowing.foregroundWindow(), handle(first));
-    windowing.setForegroundWindow(handle(second));
-    EXPECT_EQ(windowing.foregroundWindow(), handle(second));
-    windowing.setForegroundWindow(handle(first));
-    EXPECT_EQ(windowing.foregroundWindow(), handle(first));
+    for (HWND next : {first, second, first}) {
+        windowing.setForegroundWindow(handle(next));
+        EXPECT_EQ(windowing.foregroundWindow(), handle(next));
+    }
 
-    // Nothing, or a window that is gone, leaves the foreground as it is.
-    WINDOW_OR_SKIP(gone);
-    ::DestroyWindow(gone);
-    windowing.setForegroundWindow(handle(first));
-    windowing.setForegroundWindow(handle(gone));
-    windowing.setForegroundWindow(0);
-    EXPECT_EQ(windowing.foregroundWindow(), handle(first));
-}
-
-TEST_F(WindowingWin32Test, TranslucencyIsSetAndCleared) {
-    WINDOW_OR_SKIP(login);
-    ASSERT_TRUE(setWindowOpacity(handle(login), 200));
-    EXPECT_NE(::GetWindowLongPtrW(login, GWL_EXSTYLE) & WS_EX_LAYERED, 0);
+    ASSERT_TRUE(setWindowOpacity(handle(second), 200));
+    EXPECT_NE(::GetWindowLongPtrW(second, GWL_EXSTYLE) & WS_EX_LAYERED, 0);
     BYTE alpha = 0;
     DWORD flags = 0;
-    COLORREF key = 0;
-    ASSERT_TRUE(::GetLayeredWindowAttributes(login, &key, &alpha, &flags));
+    ASSERT_TRUE(::GetLayeredWindowAttributes(second, nullptr, &alpha, &flags));
     EXPECT_EQ(alpha, 200);
     EXPECT_EQ(flags, static_cast<DWORD>(LWA_ALPHA));
+    ASSERT_TRUE(setWindowOpacity(handle(second), 255));
+    EXPECT_EQ(::GetWindowLongPtrW(second, GWL_EXSTYLE) & WS_EX_LAYERED, 0);
 
-    ASSERT_TRUE(setWindowOpacity(handle(login), 255));
-    EXPECT_EQ(::GetWindowLongPtrW(login, GWL_EXSTYLE) & WS_EX_LAYERED, 0);
-
-    ::DestroyWindow(login);
-    EXPECT_FALSE(setWindowOpacity(handle(login), 200));
+    // Nothing, or a window that is gone, leaves the foreground as it is.
+    ::DestroyWindow(second);
+    EXPECT_FALSE(setWindowOpacity(handle(second), 200));
+    windowing.setForegroundWindow(handle(first));
+    windowing.setForegroundWindow(handle(second));
+    windowing.setForegroundWindow(0);
+    EXPECT_EQ(windowing.foregroundWindow(), handle(first));
 }
 
 TEST_F(WindowingWin32Test, TheHourglassComesAndTheCursorBeforeComesBack) {
