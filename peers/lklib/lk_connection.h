@@ -2,11 +2,11 @@
 // One connection to the collection service over HTTP(S): the connection
 // check (GET of the service) and the queries (POST of a request) with the
 // settings read when it was opened. Each exchange goes over a network
-// connection of its own and is never sent twice.
-#include <curl/curl.h>
-
-#include <chrono>
+// connection of its own and is never sent twice. The transport is the
+// platform's: libcurl on POSIX, WinHTTP on Windows.
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -22,9 +22,9 @@ class Connection {
     struct Outcome {
         int result = 0;
         long httpStatus = 0;
-        std::string reason;  // libcurl's, when the exchange failed
-        curl_off_t sent = 0;
-        curl_off_t received = 0;
+        std::string reason;  // the transport's, when the exchange failed
+        std::int64_t sent = 0;
+        std::int64_t received = 0;
         // For the connector's log: status, sizes and reason, never content.
         std::string details() const;
     };
@@ -41,25 +41,16 @@ class Connection {
     Outcome query(std::string_view request, int timeoutSeconds, std::string& answer);
 
   private:
-    Outcome perform(long timeoutMs);
-    void setCommonOptions();
-    static std::size_t onData(char* data, std::size_t size, std::size_t count, void* self);
-    static int onProgress(void* self, curl_off_t downTotal, curl_off_t downNow, curl_off_t upTotal,
-                          curl_off_t upNow);
+    // The platform's part: one exchange with the service. A null body is a
+    // GET; the answer's body is kept only for a 200.
+    class Transport;
+    Outcome exchange(const std::string& url, const std::string_view* body, long timeoutMs,
+                     std::string& answer);
 
     Settings settings_;
     std::string service_;
     std::string serviceUrl_;
-    CURL* curl_ = nullptr;
-    curl_slist* getHeaders_ = nullptr;
-    curl_slist* postHeaders_ = nullptr;
-    std::string body_;
-    bool answerTooLarge_ = false;
-    bool stalled_ = false;
-    curl_off_t lastDown_ = 0;
-    curl_off_t lastUp_ = 0;
-    std::chrono::steady_clock::time_point lastMove_;
-    char errorBuffer_[CURL_ERROR_SIZE] = {};
+    std::unique_ptr<Transport> transport_;
 };
 
 // A service name the connector accepts: letters, digits, '.', '_' and '-'.

@@ -1,17 +1,10 @@
-// The five functions of LKlib.so. The library holds at most one connection;
-// every call is written to the connector's log. Calls may come from any
-// thread: one that arrives while another is working gets ERR_BUSY.
-#include <dlfcn.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// The five functions of LKlib.so and LKlib.dll. The library holds at most
+// one connection; every call is written to the connector's log. Calls may
+// come from any thread: one that arrives while another is working gets
+// ERR_BUSY.
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,10 +12,16 @@
 #include "connector/lklib.h"
 #include "lklib/lk_connection.h"
 #include "lklib/lk_log.h"
+#include "lklib/lk_options_dialog.h"
 #include "lklib/lk_result.h"
 #include "lklib/lk_settings.h"
 
-extern char** environ;
+// On Windows the module-definition file names the exports.
+#if defined(_WIN32)
+#define LK_EXPORT
+#else
+#define LK_EXPORT __attribute__((visibility("default")))
+#endif
 
 namespace kvt::lk {
 namespace {
@@ -57,49 +56,11 @@ std::string quoted(const char* text) {
     }
     std::string shown = "\"";
     for (const char* p = text; *p && shown.size() < 70; ++p) {
-        shown += (static_cast<unsigned char>(*p) < 0x20) ? '?' : *p;
+        // Only plain ASCII: the text comes in the workstation's code page.
+        const auto byte = static_cast<unsigned char>(*p);
+        shown += (byte < 0x20 || byte > 0x7e) ? '?' : *p;
     }
     return shown + "\"";
-}
-
-bool hasDisplay() {
-    const auto set = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value && *value;
-    };
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    return set("DISPLAY") || set("WAYLAND_DISPLAY") ||
-           (platform && std::string_view(platform) == "offscreen");
-}
-
-std::filesystem::path libraryFolder() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&LKConfig), &info) == 0 || !info.dli_fname) {
-        return {};
-    }
-    return std::filesystem::path(info.dli_fname).parent_path();
-}
-
-// Runs the options dialog beside the library and waits for it to close.
-std::string runOptionsDialog() {
-    if (!hasDisplay()) {
-        return "nessun display: finestra non aperta";
-    }
-    const std::filesystem::path program = libraryFolder() / "lkconfig";
-    if (::access(program.c_str(), X_OK) != 0) {
-        return "lkconfig non trovato accanto alla libreria";
-    }
-    std::string path = program.string();
-    char* argv[] = {path.data(), nullptr};
-    pid_t child = 0;
-    if (posix_spawn(&child, path.c_str(), nullptr, nullptr, argv, environ) != 0) {
-        return "lkconfig non avviato";
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return "lkconfig terminato con stato " +
-           std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
 }
 
 }  // namespace
@@ -109,14 +70,14 @@ using namespace kvt::lk;
 
 extern "C" {
 
-__attribute__((visibility("default"))) void LKConfig(void) {
+LK_EXPORT void LK_CALL LKConfig(void) {
     CallTimer timer;
     const std::string outcome = runOptionsDialog();
     // The dialog may have changed where the log goes: read it afresh.
     appendLogLine(readSettings().logFilename, {"LKConfig", "", kOk, outcome, timer.elapsed()});
 }
 
-__attribute__((visibility("default"))) int LKConnect(const char* service, const char* second) {
+LK_EXPORT int LK_CALL LKConnect(const char* service, const char* second) {
     CallTimer timer;
     State& s = state();
     const std::string arguments = quoted(service) + ", " + quoted(second);
@@ -144,8 +105,7 @@ __attribute__((visibility("default"))) int LKConnect(const char* service, const 
     return outcome.result;
 }
 
-__attribute__((visibility("default"))) const char* LKQuery(const char* request, int n,
-                                                           int timeoutSeconds) {
+LK_EXPORT const char* LK_CALL LKQuery(const char* request, int n, int timeoutSeconds) {
     CallTimer timer;
     State& s = state();
     const std::string arguments =
@@ -183,7 +143,7 @@ __attribute__((visibility("default"))) const char* LKQuery(const char* request, 
     return s.answer.c_str();
 }
 
-__attribute__((visibility("default"))) int LKGetError(void) {
+LK_EXPORT int LK_CALL LKGetError(void) {
     CallTimer timer;
     State& s = state();
     const int result = s.lastQueryResult;
@@ -195,7 +155,7 @@ __attribute__((visibility("default"))) int LKGetError(void) {
     return result;
 }
 
-__attribute__((visibility("default"))) int LKDisconnect(void) {
+LK_EXPORT int LK_CALL LKDisconnect(void) {
     CallTimer timer;
     State& s = state();
     std::unique_lock lock(s.busy, std::try_to_lock);

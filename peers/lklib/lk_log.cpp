@@ -1,11 +1,9 @@
 #include "lklib/lk_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <ctime>
 
+#include "common/clock.h"
 #include "connector/connector_texts.h"
 
 namespace kvt::lk {
@@ -15,11 +13,10 @@ std::string formatLogLine(std::chrono::system_clock::time_point when, const Call
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() %
         1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const DateTime local = clock::fromTimeT(seconds);
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.year,
+                  local.month, local.day, local.hour, local.minute, local.second,
                   static_cast<int>(millis));
     std::string line = stamp;
     line += ' ';
@@ -53,13 +50,7 @@ void appendLogLine(const std::string& path, const CallRecord& record) {
         }
     }
     line += '\n';
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return;
-    }
-    // O_APPEND makes one write one line, even with several writers.
-    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
-    ::close(fd);
+    appendToLogFile(path, line);
 }
 
 }  // namespace kvt::lk

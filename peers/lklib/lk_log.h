@@ -22,4 +22,8 @@ std::string formatLogLine(std::chrono::system_clock::time_point when, const Call
 // that cannot be written is silently left out, never a failure of the call.
 void appendLogLine(const std::string& path, const CallRecord& record);
 
+// The platform's part: appends the whole line in one write, so that lines of
+// several writers never mix.
+void appendToLogFile(const std::string& path, const std::string& line);
+
 }  // namespace kvt::lk

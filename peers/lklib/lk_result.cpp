@@ -32,7 +32,7 @@ int resultForStatus(long httpStatus) {
     return kUnknown;
 }
 
-int resultForTransferError(CURLcode code, const TransferFacts& facts) {
+int resultForTransferFailure(TransferFailure failure, const TransferFacts& facts) {
     if (facts.answerTooLarge) {
         return kResources;
     }
@@ -42,48 +42,29 @@ int resultForTransferError(CURLcode code, const TransferFacts& facts) {
     if (facts.proxyConnectStatus == 407) {
         return kLogin;
     }
-    switch (code) {
-        case CURLE_OK:
-            return kOk;
-        case CURLE_UNSUPPORTED_PROTOCOL:
-        case CURLE_URL_MALFORMAT:
+    switch (failure) {
+        case TransferFailure::BadUrl:
             return kBadParameters;
-        case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY:
+        case TransferFailure::HostNotFound:
             return kLookup;
-        case CURLE_COULDNT_CONNECT:
+        case TransferFailure::ConnectFailed:
             return kConnectFailed;
-        case CURLE_OPERATION_TIMEDOUT:
+        case TransferFailure::TimedOut:
             // Before the request went out the service was not reachable in
             // time; afterwards its answer is late.
             return facts.requestSent ? kTimeout : kConnectFailed;
-        case CURLE_SSL_CONNECT_ERROR:
-        case CURLE_PEER_FAILED_VERIFICATION:
-        case CURLE_SSL_CERTPROBLEM:
-        case CURLE_SSL_CIPHER:
-        case CURLE_SSL_CACERT_BADFILE:
-        case CURLE_SSL_ISSUER_ERROR:
-        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-        case CURLE_SSL_CRL_BADFILE:
-        case CURLE_SSL_SHUTDOWN_FAILED:
-        case CURLE_SSL_INVALIDCERTSTATUS:
-        case CURLE_SSL_ENGINE_NOTFOUND:
-        case CURLE_SSL_ENGINE_SETFAILED:
-        case CURLE_SSL_ENGINE_INITFAILED:
-        case CURLE_USE_SSL_FAILED:
+        case TransferFailure::Tls:
             return kCrypt;
-        case CURLE_GOT_NOTHING:
-        case CURLE_SEND_ERROR:
-        case CURLE_RECV_ERROR:
-        case CURLE_PARTIAL_FILE:
+        case TransferFailure::Dropped:
             return kDropped;
-        case CURLE_FILESIZE_EXCEEDED:
+        case TransferFailure::AnswerTooLarge:
             return kResources;
-        case CURLE_OUT_OF_MEMORY:
+        case TransferFailure::OutOfMemory:
             return kLocalMemory;
-        default:
-            return kNetwork;
+        case TransferFailure::Other:
+            break;
     }
+    return kNetwork;
 }
 
 }  // namespace kvt::lk

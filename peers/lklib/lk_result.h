@@ -1,7 +1,6 @@
 #pragma once
 // The connector's result codes and how the outcomes of an HTTP exchange map
-// onto them.
-#include <curl/curl.h>
+// onto them, whatever library carries the exchange.
 
 namespace kvt::lk {
 
@@ -30,7 +29,21 @@ enum Result : int {
 // The result of an answer that arrived with this HTTP status.
 int resultForStatus(long httpStatus);
 
-// What is known of a transfer that libcurl ended with an error.
+// Why a transfer ended without an answer, in the connector's terms: each
+// transport sorts its library's errors into these.
+enum class TransferFailure {
+    BadUrl,          // the URL or its scheme is not usable
+    HostNotFound,    // the service's (or the proxy's) name does not resolve
+    ConnectFailed,   // refused or unreachable
+    TimedOut,        // a time limit ran out
+    Tls,             // handshake, certificate or name verification
+    Dropped,         // the connection broke or closed without a whole answer
+    AnswerTooLarge,  // the answer's announced size is past the cap
+    OutOfMemory,
+    Other,
+};
+
+// What is known of a transfer that ended with an error.
 struct TransferFacts {
     bool requestSent = false;     // the request went out: a time-out is a late answer
     bool stalled = false;         // our progress watch gave the transfer up
@@ -38,6 +51,6 @@ struct TransferFacts {
     long proxyConnectStatus = 0;  // the proxy's answer to a tunnel request
 };
 
-int resultForTransferError(CURLcode code, const TransferFacts& facts);
+int resultForTransferFailure(TransferFailure failure, const TransferFacts& facts);
 
 }  // namespace kvt::lk

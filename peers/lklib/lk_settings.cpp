@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "common/registry.h"
+#include "lklib/lk_connection.h"
 
 namespace kvt::lk {
 namespace {
@@ -91,6 +92,38 @@ Settings readSettings() {
     settings.connectTimeoutMs = readMilliseconds("ConnectTout", settings.connectTimeoutMs);
     settings.stallTimeoutMs = readMilliseconds("StallTout", settings.stallTimeoutMs);
     return settings;
+}
+
+std::string storedValue(const SettingInfo& setting, std::string_view text, registry::Value& value) {
+    if (text.find_first_of("\r\n") != std::string_view::npos) {
+        return "il valore di " + std::string(setting.name) + " non puo' andare a capo";
+    }
+    switch (setting.kind) {
+        case SettingKind::Milliseconds: {
+            const auto millis = parseMilliseconds(text);
+            if (!millis || *millis > 0x7fffffffL) {
+                return std::string(setting.name) +
+                       ": atteso un numero intero positivo di millisecondi";
+            }
+            value = registry::Value::dword(static_cast<std::uint32_t>(*millis));
+            return {};
+        }
+        case SettingKind::Text:
+            if (normalisedBaseUrl(text).empty()) {
+                return std::string(setting.name) + ": atteso un indirizzo http:// o https://";
+            }
+            break;
+        case SettingKind::ProxyUrl:
+            if (text.find("://") == std::string_view::npos) {
+                return std::string(setting.name) +
+                       ": atteso un indirizzo completo, per esempio http://proxy:3128";
+            }
+            break;
+        default:
+            break;
+    }
+    value = registry::Value::string(std::string(text));
+    return {};
 }
 
 namespace {

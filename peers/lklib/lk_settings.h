@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/registry.h"
+
 namespace kvt::lk {
 
 // The key path below HKEY_CURRENT_USER.
@@ -47,6 +49,11 @@ struct Settings {
 // Reads every setting through the registry seam; a missing or unusable
 // number keeps its default.
 Settings readSettings();
+
+// The registry value a setting's non-empty text is stored as (a dword for
+// milliseconds, else a string); an Italian reason when the text is not
+// acceptable, and then `value` is untouched.
+std::string storedValue(const SettingInfo& setting, std::string_view text, registry::Value& value);
 
 // A whole number of milliseconds from a registry text or dword value;
 // nothing for a text that is not a positive whole number.

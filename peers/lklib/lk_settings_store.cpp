@@ -3,7 +3,6 @@
 #include <exception>
 
 #include "common/registry_store.h"
-#include "lklib/lk_connection.h"
 
 namespace kvt::lk {
 
@@ -50,35 +49,11 @@ std::string applySetting(registry::RegFile& file, const SettingInfo& setting,
         file.remove(key, setting.name);
         return {};
     }
-    if (value.find_first_of("\r\n") != std::string_view::npos) {
-        return "il valore di " + std::string(setting.name) + " non puo' andare a capo";
+    registry::Value stored;
+    if (std::string reason = storedValue(setting, value, stored); !reason.empty()) {
+        return reason;
     }
-    switch (setting.kind) {
-        case SettingKind::Milliseconds: {
-            const auto millis = parseMilliseconds(value);
-            if (!millis || *millis > 0x7fffffffL) {
-                return std::string(setting.name) +
-                       ": atteso un numero intero positivo di millisecondi";
-            }
-            file.set(key, setting.name,
-                     registry::Value::dword(static_cast<std::uint32_t>(*millis)));
-            return {};
-        }
-        case SettingKind::Text:
-            if (normalisedBaseUrl(value).empty()) {
-                return std::string(setting.name) + ": atteso un indirizzo http:// o https://";
-            }
-            break;
-        case SettingKind::ProxyUrl:
-            if (value.find("://") == std::string_view::npos) {
-                return std::string(setting.name) +
-                       ": atteso un indirizzo completo, per esempio http://proxy:3128";
-            }
-            break;
-        default:
-            break;
-    }
-    file.set(key, setting.name, registry::Value::string(std::string(value)));
+    file.set(key, setting.name, std::move(stored));
     return {};
 }
 

@@ -1,4 +1,5 @@
 #include "lklib/lk_result.h"
+#include "lklib/lk_result_curl.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
