@@ -16,8 +16,11 @@ all: build
 deps:
 	scripts/install-deps
 
+# The Linux build's end-to-end tests also drive the Windows build under Wine
+# (label "windows"), run by test-windows.
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DKVT_WINDOWS_BUILD=$(CURDIR)/$(BUILD_WIN)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -52,15 +55,18 @@ test: deps
 	mkdir -p $(BUILD_WIN)
 	scripts/wine-prefix $(BUILD_WIN) > $(BUILD_WIN)/wine-prefix.log 2>&1 & echo $$! > $(BUILD_WIN)/wine-prefix.pid
 	$(MAKE) build build-asan windows windows-i686
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE windows
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS) -L unit
 	scripts/wine-wait-prefix $(BUILD_WIN)
 	$(MAKE) test-windows
 
-# The Windows tests under Wine, with one prefix and one wineserver for both builds.
+# The Windows tests under Wine, with one prefix and one wineserver for both
+# builds: the Windows build's own tests, the end-to-end cases driving it from
+# the Linux build, and the 32-bit smoke test.
 test-windows:
 	scripts/wine-tests $(BUILD_WIN) $(BUILD_WIN) -j $(JOBS)
+	scripts/wine-tests $(BUILD_WIN) $(BUILD) -j $(JOBS) -L windows
 	scripts/wine-tests $(BUILD_WIN) $(BUILD_WIN32)
 
 test-unit: build

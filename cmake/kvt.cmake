@@ -50,3 +50,49 @@ function(kvt_test name)
             DISCOVERY_TIMEOUT 60)
     endif()
 endfunction()
+
+# What the end-to-end frame (tests/e2e/e2e_support) needs to know: where the
+# Linux binaries are, and how to run a Windows build's under Wine.
+function(kvt_e2e_frame name)
+    target_compile_definitions(${name} PRIVATE
+        KVT_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+        KVT_WINE_EXEC="${PROJECT_SOURCE_DIR}/scripts/wine-exec")
+endfunction()
+
+# The Windows build (x86-64) whose programs the end-to-end cases also drive
+# under Wine; empty: only the Linux binaries.
+set(KVT_WINDOWS_BUILD "" CACHE PATH "Windows build folder driven by the end-to-end tests under Wine")
+
+# kvt_windows_variant(name FILTER gtest-filter [LABEL l] [TIMEOUT s] [ENVIRONMENT VAR=VALUE...]):
+# the cases of an end-to-end test executable that match the filter, listed a
+# second time as "windows/<case>" and run against KVT_WINDOWS_BUILD under
+# Wine, labelled l (default "e2e") and "windows". They share one Wine prefix, whose
+# registry they write, so they never run at the same time.
+function(kvt_windows_variant name)
+    if(NOT KVT_WINDOWS_BUILD)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "" "FILTER;LABEL;TIMEOUT" "ENVIRONMENT" ${ARGN})
+    if(NOT ARG_LABEL)
+        set(ARG_LABEL e2e)
+    endif()
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 600)
+    endif()
+    set(ambiente "KVT_E2E_WINDOWS=${KVT_WINDOWS_BUILD}" ${ARG_ENVIRONMENT})
+    gtest_discover_tests(${name}
+        TEST_PREFIX "windows/"
+        TEST_FILTER "${ARG_FILTER}"
+        TEST_LIST ${name}_windows
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT} RESOURCE_LOCK wine_registro
+        DISCOVERY_TIMEOUT 60)
+    # gtest_discover_tests passes one value per property: the list-valued
+    # ones are set once the cases are known.
+    set(proprieta "${CMAKE_CURRENT_BINARY_DIR}/${name}_windows_properties.cmake")
+    file(WRITE ${proprieta}
+        "set_tests_properties(\${${name}_windows} PROPERTIES\n"
+        "    LABELS \"${ARG_LABEL};windows\"\n"
+        "    ENVIRONMENT \"${ambiente}\")\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${proprieta})
+endfunction()

@@ -60,7 +60,7 @@ TEST_F(Accesso, UsageHelpAndVersion) {
 
     EXPECT_EQ(esegui({"--nuovo-invio"}).stato, 2);  // no user
     EXPECT_EQ(esegui({"--utente", "demo", "--sconosciuta"}).stato, 2);
-    EXPECT_EQ(esegui({"--utente", "demo", "--password-file", (lavoro() / "manca").string(),
+    EXPECT_EQ(esegui({"--utente", "demo", "--password-file", percorso(lavoro() / "manca"),
                       "--test-linea"})
                   .stato,
               2);
@@ -75,7 +75,7 @@ TEST_F(Accesso, WrongPasswordShowsTheHostsMessageAndFails) {
     EXPECT_THAT(esito.errore, HasSubstr("Nome utente o password non validi."));
     EXPECT_EQ(esito.uscita, "");
     // The main window was made (and logged) but no command ran.
-    const std::string testo = leggi(log());
+    const std::string testo = leggiLog();
     EXPECT_THAT(testo, HasSubstr("FormCreate - vd_kvt versione 1.46"));
     EXPECT_THAT(testo, Not(HasSubstr("Reset")));
     EXPECT_THAT(testo, Not(HasSubstr("sbagliata")));
@@ -87,17 +87,17 @@ TEST_F(Accesso, DoctorWithoutPatientsIsRefused) {
     const Esito esito = esegui({"--utente", "vuoto", "--nuovo-invio"});
     EXPECT_EQ(esito.stato, 1);
     EXPECT_THAT(esito.errore, HasSubstr("ERRORE: Nessun paziente associato al medico corrente."));
-    EXPECT_THAT(leggi(log()), Not(HasSubstr("Reset")));
+    EXPECT_THAT(leggiLog(), Not(HasSubstr("Reset")));
 }
 
 TEST_F(Accesso, SuccessRunsTheCommandsAndLeaves) {
     const std::string registroPrima = leggi(registro());
     const Esito esito = esegui(
-        {"--utente", "demo", "--password-file", filePassword(kPassword).string(), "--test-linea"},
+        {"--utente", "demo", "--password-file", percorso(filePassword(kPassword)), "--test-linea"},
         "");
     EXPECT_EQ(esito.stato, 0) << esito.errore;
     EXPECT_THAT(esito.errore, HasSubstr("Connessione stabilita con successo."));
-    const std::vector<std::string> log_ = righe(leggi(log()));
+    const std::vector<std::string> log_ = righe(leggiLog());
     ASSERT_GE(log_.size(), 4u);
     EXPECT_THAT(log_.front(), HasSubstr("FormCreate - vd_kvt versione 1.46 - "));
     EXPECT_THAT(log_.back(), HasSubstr("cmdExitClick - "));

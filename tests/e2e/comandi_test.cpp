@@ -1,5 +1,7 @@
 // The operator's commands clicked by the unattended command line, with the
 // host stand-in, LKlib.so and kvt-collector.
+#include <ctime>
+
 #include "connector/connector_texts.h"
 #include "e2e/e2e_support.h"
 
@@ -18,11 +20,11 @@ class Comandi : public E2e {
         generaPratica(20);
     }
 
-    std::string prefissoXml() const { return xml().string() + "/"; }
+    std::string prefissoXml() const { return percorso(xml()) + piattaforma().separatore(); }
 
     // The log from the last start of the program on.
     std::string ultimaSessione() const {
-        const std::string testo = leggi(log());
+        const std::string testo = leggiLog();
         const std::size_t inizio = testo.rfind("FormCreate - ");
         return inizio == std::string::npos ? testo : testo.substr(inizio);
     }
@@ -41,10 +43,11 @@ class Comandi : public E2e {
     std::vector<std::string> resetAttesi(int xmlN, int errN, int inviatiN, int noConnN,
                                          int risposteN) const {
         const std::string base = "---Reset: file xml cancellati " + prefissoXml();
+        const char sep = piattaforma().separatore();
         return {base + "*.xml:" + std::to_string(xmlN), base + "*.err:" + std::to_string(errN),
-                base + "inviati/*.xml:" + std::to_string(inviatiN),
-                base + "no_conn/*.xml:" + std::to_string(noConnN),
-                base + "risposte/*.xml:" + std::to_string(risposteN)};
+                base + "inviati" + sep + "*.xml:" + std::to_string(inviatiN),
+                base + "no_conn" + sep + "*.xml:" + std::to_string(noConnN),
+                base + "risposte" + sep + "*.xml:" + std::to_string(risposteN)};
     }
 };
 
@@ -57,10 +60,11 @@ TEST_F(Comandi, NuovoInvioOnEmptyFoldersResetsThenRuns) {
     EXPECT_EQ(*esito.stato, riepilogo.errori() > 0 ? 3 : 0) << esito.errore;
     EXPECT_GT(riepilogo.inviati, 0);
 
-    const std::string testo = leggi(log());
+    const std::string testo = leggiLog();
     EXPECT_EQ(righeReset(testo), resetAttesi(0, 0, 0, 0, 0));
     // The reset comes right before the run's checks and start line.
-    const std::size_t ultimoReset = testo.find("risposte/*.xml:0");
+    const std::size_t ultimoReset =
+        testo.find(std::string("risposte") + piattaforma().separatore() + "*.xml:0");
     EXPECT_LT(ultimoReset, testo.find("cmdEstraiClick"));
     EXPECT_LT(testo.find("cmdEstraiClick"), testo.find("START - Pazienti totali: "));
     EXPECT_EQ(fileIn(xml() / "inviati", "_kvt.xml").size(),
@@ -78,7 +82,7 @@ TEST_F(Comandi, NuovoInvioAfterACompletedSendingSkipsPatientsNotVisitedSince) {
     const Esito dopo = comandi({"--nuovo-invio"});
     const Riepilogo secondo = leggiRiepilogo(dopo.uscita);
     ASSERT_TRUE(secondo.letto()) << dopo.errore;
-    const std::string testo = leggi(log());
+    const std::string testo = leggiLog();
     // The accepted files of the first sending were reset ...
     EXPECT_EQ(righeReset(testo)[2], resetAttesi(0, 0, primo.inviati, 0, 0)[2]);
     // ... but their patients, not visited since, count as already sent; only
@@ -88,6 +92,71 @@ TEST_F(Comandi, NuovoInvioAfterACompletedSendingSkipsPatientsNotVisitedSince) {
     EXPECT_EQ(secondo.giaInviati, nonVisitati);
     EXPECT_EQ(secondo.giaInviati + secondo.inviati, primo.inviati);
     EXPECT_EQ(fileIn(archivio(), ".xml").size(), ricevuti);
+}
+
+TEST_F(Comandi, RiprendiSendsNothingNewThenANewVisitSendsThatPatientAgain) {
+    avviaCollettore();
+    const Riepilogo primo = leggiRiepilogo(comandi({"--nuovo-invio"}).uscita);
+    ASSERT_TRUE(primo.letto());
+    ASSERT_GT(primo.inviati, 0);
+    const Riepilogo ripreso = leggiRiepilogo(comandi({"--riprendi"}).uscita);
+    EXPECT_EQ(ripreso.inviati, 0);
+    EXPECT_EQ(ripreso.giaInviati, primo.inviati);
+
+    // One accepted patient comes back for a visit today.
+    const std::string nome = fileIn(xml() / "inviati", "_kvt.xml").front();
+    const std::string codiceFiscale = nome.substr(0, nome.size() - std::string("_kvt.xml").size());
+    const std::time_t adesso = std::time(nullptr);
+    char oggi[16];
+    std::strftime(oggi, sizeof oggi, "%Y-%m-%d", std::localtime(&adesso));
+    sql("INSERT INTO cart_visite(codice, data_open, ora) SELECT codice, '" + std::string(oggi) +
+        "', '00:01' FROM pazienti WHERE codice_fiscale = '" + codiceFiscale + "';");
+    const std::size_t ricevutiPrima = fileIn(archivio(), ".xml").size();
+    const Riepilogo dopo = leggiRiepilogo(comandi({"--nuovo-invio"}).uscita);
+    ASSERT_TRUE(dopo.letto());
+    EXPECT_GE(dopo.inviati, 1);
+    EXPECT_EQ(dopo.inviati + dopo.giaInviati, primo.inviati);
+    EXPECT_TRUE(fs::exists(xml() / "inviati" / nome));
+    EXPECT_THAT(leggi(kvt() / "update_new.ini"), HasSubstr(codiceFiscale + "=" + oggi + "\t00:01"));
+    // The service keeps the latest upload per pseudonym: nobody new arrived.
+    EXPECT_EQ(fileIn(archivio(), ".xml").size(), ricevutiPrima);
+}
+
+TEST_F(Comandi, FiscalCodeUnusableAsAFileNameIsSkipped) {
+    avviaCollettore();
+    sql("UPDATE pazienti SET codice_fiscale = '..' || char(92) || '../FUORI' WHERE codice = "
+        "(SELECT min(codice) FROM pazienti WHERE codice_medico = 'MMG001' AND "
+        "tipo_di_convenzione = 'S' AND codice_fiscale <> '');");
+    const Esito esito = comandi({"--nuovo-invio"});
+    const Riepilogo riepilogo = leggiRiepilogo(esito.uscita);
+    ASSERT_TRUE(riepilogo.letto()) << esito.errore;
+    EXPECT_GE(riepilogo.scartati, 1);
+    EXPECT_EQ(
+        conta(leggiLog(), "SCARTATO (codice fiscale non valido come nome di file) ..\\../FUORI"),
+        1);
+    for (const auto& voce : fs::recursive_directory_iterator(lavoro())) {
+        EXPECT_THAT(voce.path().filename().string(), Not(HasSubstr("FUORI"))) << voce.path();
+    }
+}
+
+TEST_F(Comandi, ASecondProgramOnTheSameFolderIsTurnedAway) {
+    avviaCollettore({"delay=300"});
+    auto primo = avvia({"--utente", kUtente, "--nuovo-invio"});
+    const auto scadenza = std::chrono::steady_clock::now() + 60s;
+    while (conta(leggiLog(), "Fase 2: #3 Risposta: OK") < 1 &&
+           std::chrono::steady_clock::now() < scadenza && primo->vivo()) {
+        std::this_thread::sleep_for(20ms);
+    }
+    const Esito secondo = comandi({"--riprendi"});
+    EXPECT_EQ(secondo.stato, 3);
+    EXPECT_THAT(secondo.errore, HasSubstr("Un altro invio è già in corso su questa cartella."));
+    EXPECT_FALSE(leggiRiepilogo(secondo.uscita).letto());
+    // The first goes on undisturbed to its end.
+    EXPECT_TRUE(primo->attendi(180s).has_value());
+    const Riepilogo riepilogo = leggiRiepilogo(primo->uscita());
+    EXPECT_TRUE(riepilogo.letto());
+    EXPECT_EQ(riepilogo.erroriInvio, 0);
+    EXPECT_EQ(conta(leggiLog(), "Un altro invio è già in corso su questa cartella."), 1);
 }
 
 TEST_F(Comandi, NuovoInvioRemovesLeftoversOfEveryKindAndKeepsTheRest) {
@@ -111,7 +180,7 @@ TEST_F(Comandi, NuovoInvioRemovesLeftoversOfEveryKindAndKeepsTheRest) {
     const Esito esito = comandi({"--nuovo-invio"});
     ASSERT_TRUE(esito.stato.has_value()) << esito.errore;
 
-    EXPECT_EQ(righeReset(leggi(log())), resetAttesi(2, 1, 3, 1, 2));
+    EXPECT_EQ(righeReset(leggiLog()), resetAttesi(2, 1, 3, 1, 2));
     EXPECT_FALSE(fs::exists(xml() / "RIFIUTATO01_kvt.xml"));
     EXPECT_FALSE(fs::exists(xml() / "RIFIUTATO02_kvt.XML"));
     EXPECT_FALSE(fs::exists(xml() / "MANCANTE01_kvt.xml.err"));
@@ -137,13 +206,13 @@ TEST_F(Comandi, NuovoInvioRotatesTheLog) {
     collettoreSpento();
     comandi({"--nuovo-invio"});
 
-    const std::string vecchio = leggi(kvt() / "log_old.txt");
+    const std::string vecchio = leggiLog(kvt() / "log_old.txt");
     EXPECT_THAT(vecchio, StartsWith("riga del vecchio log\r\n"));
     // The window's creation came before the click: its lines end the old log.
     EXPECT_THAT(vecchio, HasSubstr("FormCreate - vd_kvt versione 1.46"));
     EXPECT_THAT(vecchio, Not(HasSubstr("ancora più vecchio")));
     EXPECT_THAT(vecchio, Not(HasSubstr("Reset")));
-    EXPECT_THAT(leggi(log()),
+    EXPECT_THAT(leggiLog(),
                 StartsWith("---Reset: file xml cancellati " + prefissoXml() + "*.xml:0 - "));
 }
 
@@ -152,20 +221,20 @@ TEST_F(Comandi, RiprendiContinuesAnInterruptedSending) {
     avviaCollettore({"delay=150"});
     auto processo = avvia({"--utente", kUtente, "--nuovo-invio"});
     const auto scadenza = std::chrono::steady_clock::now() + 60s;
-    while (conta(leggi(log()), "Fase 2: #3 Risposta: OK") < 3 &&
+    while (conta(leggiLog(), "Fase 2: #3 Risposta: OK") < 3 &&
            std::chrono::steady_clock::now() < scadenza && processo->vivo()) {
         std::this_thread::sleep_for(20ms);
     }
     processo->uccidi();
     const std::vector<std::string> giaAccettati = fileIn(xml() / "inviati", "_kvt.xml");
     ASSERT_GE(giaAccettati.size(), 3u);
-    ASSERT_THAT(leggi(log()), Not(HasSubstr("Procedura terminata.")));
+    ASSERT_THAT(leggiLog(), Not(HasSubstr("Procedura terminata.")));
 
     avviaCollettore();
     const Esito ripresa = comandi({"--riprendi"});
     const Riepilogo riepilogo = leggiRiepilogo(ripresa.uscita);
     ASSERT_TRUE(riepilogo.letto()) << ripresa.errore;
-    const std::string testo = leggi(log());
+    const std::string testo = leggiLog();
     // No reset; the patients accepted before the cut are passed over ...
     EXPECT_THAT(testo.substr(testo.rfind("FormCreate")), Not(HasSubstr("Reset")));
     EXPECT_EQ(conta(testo, " INVIATO_PREC (già inviato )  "),
@@ -185,13 +254,13 @@ TEST_F(Comandi, TestLineaWithTheServiceUpAndDown) {
     const Esito su = comandi({"--test-linea"});
     EXPECT_EQ(su.stato, 0) << su.errore;
     EXPECT_THAT(su.errore, HasSubstr("Connessione stabilita con successo."));
-    EXPECT_THAT(leggi(log()), HasSubstr("...test connessione: 0 = " + descriviCodice(0) + " - "));
+    EXPECT_THAT(leggiLog(), HasSubstr("...test connessione: 0 = " + descriviCodice(0) + " - "));
 
     collettoreSpento();
     const Esito giu = comandi({"--test-linea"});
     EXPECT_EQ(giu.stato, 3);
     EXPECT_THAT(giu.errore, HasSubstr("Errore Connessione: 6 = " + descriviCodice(6)));
-    EXPECT_THAT(leggi(log()), HasSubstr("...test connessione: 6 = " + descriviCodice(6) + " - "));
+    EXPECT_THAT(leggiLog(), HasSubstr("...test connessione: 6 = " + descriviCodice(6) + " - "));
     // No upload file was touched by a line test.
     EXPECT_FALSE(fs::exists(xml()));
 }
@@ -255,7 +324,7 @@ TEST_F(Comandi, CommandsRunInTheOrderGiven) {
     const Esito esito = comandi({"--test-linea", "--nuovo-invio", "--riprendi"});
     ASSERT_TRUE(esito.stato.has_value()) << esito.errore;
     // The reset moved the log of the line test to log_old.txt.
-    const std::string testo = leggi(kvt() / "log_old.txt") + leggi(log());
+    const std::string testo = leggiLog(kvt() / "log_old.txt") + leggiLog();
     const std::size_t test = testo.find("...test connessione: 0");
     const std::size_t reset = testo.find("---Reset:");
     const std::size_t riprendi = testo.rfind("START - Pazienti totali:");

@@ -1,11 +1,99 @@
 #include "e2e/e2e_support.h"
 
+#include <iconv.h>
 #include <netinet/in.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 
 #include <regex>
 
 namespace kvt::e2e {
+
+const Piattaforma& Piattaforma::corrente() {
+    static const Piattaforma piattaforma;
+    return piattaforma;
+}
+
+Piattaforma::Piattaforma() {
+    if (const char* build = std::getenv("KVT_E2E_WINDOWS"); build && *build) {
+        buildWindows_ = build;
+    }
+}
+
+std::vector<std::string> Piattaforma::comando(const std::string& programma) const {
+    if (!windows()) {
+        return {(kBin / programma).string()};
+    }
+    return {KVT_WINE_EXEC, buildWindows_.string(),
+            (buildWindows_ / "bin" / (programma + ".exe")).string()};
+}
+
+std::string Piattaforma::percorso(const fs::path& percorso) const {
+    if (!windows()) {
+        return percorso.string();
+    }
+    std::string testo = "Z:" + fs::absolute(percorso).string();
+    std::replace(testo.begin(), testo.end(), '/', '\\');
+    return testo;
+}
+
+fs::path Piattaforma::libreriaPseudonimi() const {
+    return windows() ? buildWindows_ / "bin" / "PSHLib.dll" : kBin / "PSHLib.so";
+}
+
+std::string Piattaforma::testo(const std::string& scritto) const {
+    if (!windows()) {
+        return scritto;
+    }
+    // Windows-1252, the ANSI code page of an Italian office (and of the prefix).
+    iconv_t conversione = ::iconv_open("UTF-8", "CP1252");
+    if (conversione == reinterpret_cast<iconv_t>(-1)) {
+        throw std::runtime_error("iconv CP1252");
+    }
+    std::string risultato(scritto.size() * 3 + 1, '\0');
+    char* ingresso = const_cast<char*>(scritto.data());
+    std::size_t restanti = scritto.size();
+    char* uscita = risultato.data();
+    std::size_t spazio = risultato.size();
+    while (restanti > 0 && ::iconv(conversione, &ingresso, &restanti, &uscita, &spazio) ==
+                               static_cast<std::size_t>(-1)) {
+        // Bytes the code page leaves undefined come through as "?".
+        ++ingresso;
+        --restanti;
+        *uscita++ = '?';
+        --spazio;
+    }
+    ::iconv_close(conversione);
+    risultato.resize(risultato.size() - spazio);
+    return risultato;
+}
+
+void Piattaforma::eseguiWindows(const std::vector<std::string>& argomenti) const {
+    std::vector<std::string> argv = {KVT_WINE_EXEC, buildWindows_.string()};
+    argv.insert(argv.end(), argomenti.begin(), argomenti.end());
+    const fs::path uscita =
+        fs::temp_directory_path() / ("kvt-e2e-wine-" + std::to_string(::getpid()));
+    Processo processo(argv, {}, uscita, fs::path(uscita) += ".err");
+    const std::optional<int> stato = processo.attendi(60s);
+    const std::string errore = processo.errore();
+    fs::remove(uscita);
+    fs::remove(fs::path(uscita) += ".err");
+    if (stato != 0) {
+        throw std::runtime_error(argomenti.front() + " non riuscito: " + errore);
+    }
+}
+
+void Piattaforma::caricaRegistro(const fs::path& file) const {
+    if (windows()) {
+        eseguiWindows({"regedit", "/S", percorso(file)});
+    }
+}
+
+void Piattaforma::registraHost() const {
+    if (windows()) {
+        eseguiWindows({"regsvr32", "/s", percorso(buildWindows_ / "bin" / "vellodoc_server.dll")});
+    }
+}
 
 int portaLibera() {
     const int presa = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -43,7 +131,9 @@ void E2e::SetUp() {
         fs::copy_file(voce.path(), kvt() / "dtd" / voce.path().filename());
     }
     // The program checks that the pseudonym library lies in its folder.
-    fs::copy_file(kBin / "PSHLib.so", programma() / "PSHLib.so");
+    const fs::path libreria = piattaforma().libreriaPseudonimi();
+    fs::copy_file(libreria, programma() / libreria.filename());
+    piattaforma().registraHost();
     collettoreSpento();
 }
 
@@ -56,26 +146,71 @@ void E2e::generaPratica(int pazienti) {
     ASSERT_EQ(stato, 0) << sim.errore();
 }
 
+std::vector<std::vector<std::string>> E2e::sql(const std::string& testo) const {
+    sqlite3* db = nullptr;
+    std::vector<std::vector<std::string>> righe;
+    if (sqlite3_open(pratica().c_str(), &db) != SQLITE_OK) {
+        sqlite3_close(db);
+        throw std::runtime_error("pratica non apribile");
+    }
+    sqlite3_stmt* istruzione = nullptr;
+    const char* resto = testo.c_str();
+    while (*resto != '\0') {
+        if (sqlite3_prepare_v2(db, resto, -1, &istruzione, &resto) != SQLITE_OK) {
+            const std::string motivo = sqlite3_errmsg(db);
+            sqlite3_close(db);
+            throw std::runtime_error(motivo);
+        }
+        if (!istruzione) {
+            break;
+        }
+        while (sqlite3_step(istruzione) == SQLITE_ROW) {
+            std::vector<std::string> riga;
+            for (int c = 0; c < sqlite3_column_count(istruzione); ++c) {
+                const unsigned char* valore = sqlite3_column_text(istruzione, c);
+                riga.emplace_back(valore ? reinterpret_cast<const char*>(valore) : "");
+            }
+            righe.push_back(std::move(riga));
+        }
+        sqlite3_finalize(istruzione);
+        istruzione = nullptr;
+    }
+    sqlite3_close(db);
+    return righe;
+}
+
 void E2e::scriviRegistro(const std::string& url) {
-    scrivi(registro(),
-           "Windows Registry Editor Version 5.00\r\n\r\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quintara-Kelvano]\r\n"
-           "\"database\"=\"" +
-               pratica().string() +
-               "\"\r\n\r\n"
-               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quintara-Kelvano\\OPZIONI]\r\n"
-               "\"regione\"=\"030\"\r\n\r\n"
-               "[HKEY_CURRENT_USER\\SOFTWARE\\Norvix\\VEKConnector\\LK]\r\n"
-               "\"LogFilename\"=\"" +
-               (lavoro() / "lk.log").string() +
-               "\"\r\n"
-               "\"ReqTout\"=dword:00015f90\r\n"
-               "\"ConnectTout\"=dword:00001388\r\n"
-               "\"Url\"=\"" +
-               url +
-               "\"\r\n\r\n"
-               "[HKEY_CURRENT_USER\\Control Panel\\International]\r\n"
-               "\"sDecimal\"=\",\"\r\n");
+    // In the Wine prefix the keys outlive the test: whatever an earlier test
+    // set goes first. Backslashes in values are doubled, as regedit wants.
+    const auto valore = [this](const fs::path& p) {
+        std::string testo;
+        for (const char c : percorso(p)) {
+            testo += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        }
+        return testo;
+    };
+    const std::string rimozioni =
+        piattaforma().windows() ? "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Quintara-Kelvano]\r\n\r\n"
+                                  "[-HKEY_CURRENT_USER\\SOFTWARE\\Norvix\\VEKConnector\\LK]\r\n\r\n"
+                                : "";
+    scrivi(registro(), "Windows Registry Editor Version 5.00\r\n\r\n" + rimozioni +
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quintara-Kelvano]\r\n"
+                           "\"database\"=\"" +
+                           valore(pratica()) +
+                           "\"\r\n\r\n"
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quintara-Kelvano\\OPZIONI]\r\n"
+                           "\"regione\"=\"030\"\r\n\r\n"
+                           "[HKEY_CURRENT_USER\\SOFTWARE\\Norvix\\VEKConnector\\LK]\r\n"
+                           "\"LogFilename\"=\"" +
+                           valore(lavoro() / "lk.log") +
+                           "\"\r\n"
+                           "\"ReqTout\"=dword:00015f90\r\n"
+                           "\"ConnectTout\"=dword:00001388\r\n"
+                           "\"Url\"=\"" +
+                           url +
+                           "\"\r\n\r\n"
+                           "[HKEY_CURRENT_USER\\Control Panel\\International]\r\n"
+                           "\"sDecimal\"=\",\"\r\n");
 }
 
 void E2e::avviaCollettore(const std::vector<std::string>& guasti,
@@ -99,8 +234,11 @@ fs::path E2e::filePassword(const std::string& password) {
 
 std::unique_ptr<Processo> E2e::avvia(const std::vector<std::string>& argomenti,
                                      const std::string& password) {
+    piattaforma().caricaRegistro(registro());
     std::vector<std::string> argv = prefisso_;
-    argv.insert(argv.end(), {(kBin / "vd_kvt").string(), "--program-dir", programma().string()});
+    const std::vector<std::string> vdKvt = piattaforma().comando("vd_kvt");
+    argv.insert(argv.end(), vdKvt.begin(), vdKvt.end());
+    argv.insert(argv.end(), {"--program-dir", percorso(programma())});
     argv.insert(argv.end(), argomenti.begin(), argomenti.end());
     ++esecuzioni_;
     return std::make_unique<Processo>(

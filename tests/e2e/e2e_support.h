@@ -2,7 +2,10 @@
 // The end-to-end tests' frame: the real binaries of build/bin started as
 // child processes (each bounded in time), a generated practice, a program
 // folder with the installed document types, a registry file of the test, and
-// kvt-collector on 127.0.0.1.
+// kvt-collector on 127.0.0.1. With KVT_E2E_WINDOWS naming a Windows build
+// folder, the same cases drive that build's vd_kvt.exe under wine64 instead
+// (registry imported into the Wine prefix, host and connector stand-ins as
+// Windows components); the collector and the practice stay the Linux ones.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -35,6 +38,39 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 inline const fs::path kBin = KVT_BIN_DIR;
+
+// The build whose vd_kvt the tests drive, and how paths and texts look to it.
+class Piattaforma {
+  public:
+    static const Piattaforma& corrente();
+
+    bool windows() const { return !buildWindows_.empty(); }
+    // The start of the command line that runs one of the build's programs
+    // ("vd_kvt"; ".exe" added on Windows).
+    std::vector<std::string> comando(const std::string& programma) const;
+    // A path of the test's as the program sees it: on Windows "Z:" and the
+    // path with backslashes.
+    std::string percorso(const fs::path& percorso) const;
+    // The separator the program puts between folder and file names.
+    char separatore() const { return windows() ? '\\' : '/'; }
+    // The pseudonym library the program wants in its folder.
+    fs::path libreriaPseudonimi() const;
+    // A text the program wrote in its code page (log, last-visit file), as UTF-8.
+    std::string testo(const std::string& scritto) const;
+    // Loads a registry file of the test where the program reads it: on
+    // Windows into the prefix's registry (keys named with a leading "-" are
+    // removed first, as regedit does); on Linux the file itself is the store.
+    void caricaRegistro(const fs::path& file) const;
+    // On Windows: registers the host stand-in's COM server in the prefix.
+    void registraHost() const;
+
+  private:
+    Piattaforma();
+    // Runs a Windows program of the build under Wine to its end; throws on failure.
+    void eseguiWindows(const std::vector<std::string>& argomenti) const;
+
+    fs::path buildWindows_;
+};
 
 inline std::string leggi(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -313,6 +349,15 @@ class E2e : public ::testing::Test {
     fs::path pratica() const { return lavoro() / "pratica.sqlite"; }
     fs::path registro() const { return lavoro() / "registry.reg"; }
 
+    const Piattaforma& piattaforma() const { return Piattaforma::corrente(); }
+    // A path as the program sees it (for its command line and its texts).
+    std::string percorso(const fs::path& p) const { return piattaforma().percorso(p); }
+    // The program's log (or another text it wrote in its code page), as UTF-8.
+    std::string leggiLog(const fs::path& file) const { return piattaforma().testo(leggi(file)); }
+    std::string leggiLog() const { return leggiLog(log()); }
+
+    // Runs SQL statements on the practice; the rows they give, as texts.
+    std::vector<std::vector<std::string>> sql(const std::string& testo) const;
     // Generates the practice (once per test) with this many patients.
     void generaPratica(int pazienti = 24);
     // Writes the registry file for the practice and the connector's URL.

@@ -20,7 +20,7 @@ TEST_F(GuastiLunghi, AnswerLaterThanTheTimeOutFailsThatSendingOnly) {
     EXPECT_EQ(riepilogo.erroriInvio, 1);
     EXPECT_EQ(righeLog("Fase 2: #2 Invio: 8 = " + descriviCodice(8)), 1);
     // (The new sending moved the start of the session's log to log_old.txt.)
-    EXPECT_NE(leggi(kvt() / "log_old.txt").find("timeOut (msec) 90000"), std::string::npos);
+    EXPECT_NE(leggiLog(kvt() / "log_old.txt").find("timeOut (msec) 90000"), std::string::npos);
     EXPECT_EQ(cartelle().inAttesa.size(), 1u);
 
     avviaCollettore();

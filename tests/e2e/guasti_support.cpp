@@ -14,39 +14,6 @@ const std::string kFineUpload = "_kvt.xml";
 
 }  // namespace
 
-std::vector<std::vector<std::string>> Guasti::sql(const std::string& testo) const {
-    sqlite3* db = nullptr;
-    std::vector<std::vector<std::string>> righe;
-    if (sqlite3_open(pratica().c_str(), &db) != SQLITE_OK) {
-        sqlite3_close(db);
-        throw std::runtime_error("pratica non apribile");
-    }
-    sqlite3_stmt* istruzione = nullptr;
-    const char* resto = testo.c_str();
-    while (*resto != '\0') {
-        if (sqlite3_prepare_v2(db, resto, -1, &istruzione, &resto) != SQLITE_OK) {
-            const std::string motivo = sqlite3_errmsg(db);
-            sqlite3_close(db);
-            throw std::runtime_error(motivo);
-        }
-        if (!istruzione) {
-            break;
-        }
-        while (sqlite3_step(istruzione) == SQLITE_ROW) {
-            std::vector<std::string> riga;
-            for (int c = 0; c < sqlite3_column_count(istruzione); ++c) {
-                const unsigned char* valore = sqlite3_column_text(istruzione, c);
-                riga.emplace_back(valore ? reinterpret_cast<const char*>(valore) : "");
-            }
-            righe.push_back(std::move(riga));
-        }
-        sqlite3_finalize(istruzione);
-        istruzione = nullptr;
-    }
-    sqlite3_close(db);
-    return righe;
-}
-
 std::vector<std::string> Guasti::elencoPazienti() const {
     std::vector<std::string> codici;
     for (const auto& riga :
@@ -79,7 +46,7 @@ std::multiset<std::string> Guasti::archiviati() const {
 }
 
 std::string Guasti::ultimaSessione() const {
-    const std::string testo = leggi(log());
+    const std::string testo = leggiLog();
     const std::size_t inizio = testo.rfind("FormCreate - ");
     return inizio == std::string::npos ? testo : testo.substr(inizio);
 }

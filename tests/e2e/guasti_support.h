@@ -30,8 +30,6 @@ class Guasti : public E2e {
     std::multiset<std::string> archiviati() const;
     // The log from the last start of the program on.
     std::string ultimaSessione() const;
-    // Runs SQL statements on the practice; the rows they give, as texts.
-    std::vector<std::vector<std::string>> sql(const std::string& testo) const;
     // The host codes of the patients of the doctor's list, in its order.
     std::vector<std::string> elencoPazienti() const;
 

@@ -199,11 +199,11 @@ class GuastiLocali : public Guasti {
     // Waits (bounded) until the running program has logged the text n times.
     void aspettaNelLog(Processo& processo, const std::string& testo, int n) {
         const auto scadenza = std::chrono::steady_clock::now() + 60s;
-        while (conta(leggi(log()), testo) < n && processo.vivo() &&
+        while (conta(leggiLog(), testo) < n && processo.vivo() &&
                std::chrono::steady_clock::now() < scadenza) {
             std::this_thread::sleep_for(10ms);
         }
-        ASSERT_GE(conta(leggi(log()), testo), n) << "il programma non è arrivato a " << testo;
+        ASSERT_GE(conta(leggiLog(), testo), n) << "il programma non è arrivato a " << testo;
     }
 
     // Runs vd_kvt in the background with the command.
@@ -275,7 +275,7 @@ TEST_F(GuastiLocali, LastVisitFileNotWritableEndsTheRunAfterFilingTheUpload) {
     const Esito esito = comandi({"--nuovo-invio"});
     EXPECT_EQ(esito.stato, 3) << esito.errore;
     EXPECT_FALSE(leggiRiepilogo(esito.uscita).letto()) << esito.uscita;
-    EXPECT_THAT(leggi(log()), HasSubstr("Invio interrotto - Errore: "));
+    EXPECT_THAT(leggiLog(), HasSubstr("Invio interrotto - Errore: "));
     // As the run's rules say, the upload accepted before the failure is
     // already filed as sent; nothing else was touched.
     const StatoCartelle dopo = cartelle();
@@ -414,7 +414,7 @@ TEST_F(GuastiLocali, FileSizeLimitMakesWritesFailWithoutEndingTheProgram) {
     EXPECT_THAT(ultimoEsito_.errore, HasSubstr("Eccezione in suLog"));
     EXPECT_LE(fs::file_size(log()), 12000u);
     // Lines past the limit are lost whole: the log ends with a whole line.
-    const std::string testoLog = leggi(log());
+    const std::string testoLog = leggiLog();
     EXPECT_TRUE(testoLog.ends_with("\r\n")) << testoLog.substr(testoLog.size() - 80);
     // The uploads past the limit could not be saved: counted as creation
     // errors, nothing half-written left behind.
@@ -440,8 +440,8 @@ TEST_F(GuastiLocali, LogDeletedMidRunIsMadeAgain) {
     const Riepilogo riepilogo = fineInvio(*processo, vuote);
     verificaTuttiArrivati(riepilogo);
     // The log was made again and ends with the summary.
-    EXPECT_THAT(leggi(log()), HasSubstr("Errore connessione invio:0"));
-    EXPECT_EQ(conta(leggi(log()), "START - Pazienti totali:"), 0);
+    EXPECT_THAT(leggiLog(), HasSubstr("Errore connessione invio:0"));
+    EXPECT_EQ(conta(leggiLog(), "START - Pazienti totali:"), 0);
 }
 
 TEST_F(GuastiLocali, LogNotWritableMidRunLosesLinesButNotTheRun) {

@@ -47,7 +47,7 @@ TEST_F(InvioCompleto, StoredUploadsEqualTheFilesInInviati) {
     const std::string ini = leggi(kvt() / "update_new.ini");
     EXPECT_EQ(conta(ini, "\t"), riepilogo.inviati);
     EXPECT_EQ(fileIn(xml(), ".err").size(), static_cast<std::size_t>(riepilogo.erroriCreazione));
-    EXPECT_THAT(leggi(log()), HasSubstr("START - Pazienti totali: "));
+    EXPECT_THAT(leggiLog(), HasSubstr("START - Pazienti totali: "));
 }
 
 }  // namespace
