@@ -18,11 +18,13 @@ function(kvt_core_library name)
     target_link_libraries(kvt_core INTERFACE ${name})
 endfunction()
 
-# kvt_test(name LABEL unit|e2e|gui SOURCES ... [LIBS ...] [TIMEOUT s] [RESOURCE_LOCK r]):
+# kvt_test(name LABEL unit|e2e|gui SOURCES ... [LIBS ...] [TIMEOUT s] [RESOURCE_LOCK r]
+#          [UNLISTED]):
 # a GoogleTest executable whose cases CTest runs one by one; cases of tests
-# that share a resource lock never run at the same time.
+# that share a resource lock never run at the same time. UNLISTED: built
+# only, its cases listed by the caller (kvt_windows_variant).
 function(kvt_test name)
-    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "UNLISTED" "LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
     if(NOT ARG_LABEL)
         set(ARG_LABEL unit)
     endif()
@@ -33,6 +35,9 @@ function(kvt_test name)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    if(ARG_UNLISTED)
+        return()
+    endif()
     set(lock)
     if(ARG_RESOURCE_LOCK)
         set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})

@@ -10,14 +10,11 @@
 namespace kvt::e2e {
 
 const Piattaforma& Piattaforma::corrente() {
-    static const Piattaforma piattaforma;
+    static const Piattaforma piattaforma([] {
+        const char* build = std::getenv("KVT_E2E_WINDOWS");
+        return fs::path(build ? build : "");
+    }());
     return piattaforma;
-}
-
-Piattaforma::Piattaforma() {
-    if (const char* build = std::getenv("KVT_E2E_WINDOWS"); build && *build) {
-        buildWindows_ = build;
-    }
 }
 
 std::vector<std::string> Piattaforma::comando(const std::string& programma) const {
@@ -41,31 +38,36 @@ fs::path Piattaforma::libreriaPseudonimi() const {
     return windows() ? buildWindows_ / "bin" / "PSHLib.dll" : kBin / "PSHLib.so";
 }
 
-std::string Piattaforma::testo(const std::string& scritto) const {
-    if (!windows()) {
-        return scritto;
-    }
-    // Windows-1252, the ANSI code page of an Italian office (and of the prefix).
-    iconv_t conversione = ::iconv_open("UTF-8", "CP1252");
+std::string converti(const std::string& testo, const char* da, const char* a) {
+    iconv_t conversione = ::iconv_open(a, da);
     if (conversione == reinterpret_cast<iconv_t>(-1)) {
-        throw std::runtime_error("iconv CP1252");
+        throw std::runtime_error(std::string("iconv ") + da + " " + a);
     }
-    std::string risultato(scritto.size() * 3 + 1, '\0');
-    char* ingresso = const_cast<char*>(scritto.data());
-    std::size_t restanti = scritto.size();
+    std::string risultato(testo.size() * 4 + 1, '\0');
+    char* ingresso = const_cast<char*>(testo.data());
+    std::size_t restanti = testo.size();
     char* uscita = risultato.data();
     std::size_t spazio = risultato.size();
     while (restanti > 0 && ::iconv(conversione, &ingresso, &restanti, &uscita, &spazio) ==
                                static_cast<std::size_t>(-1)) {
-        // Bytes the code page leaves undefined come through as "?".
-        ++ingresso;
-        --restanti;
+        // A character the other side lacks becomes "?", as Windows writes it;
+        // a UTF-8 sequence is passed over whole.
+        do {
+            ++ingresso;
+            --restanti;
+        } while (restanti > 0 && std::string_view(da) == "UTF-8" &&
+                 (static_cast<unsigned char>(*ingresso) & 0xC0) == 0x80);
         *uscita++ = '?';
         --spazio;
     }
     ::iconv_close(conversione);
     risultato.resize(risultato.size() - spazio);
     return risultato;
+}
+
+std::string Piattaforma::testo(const std::string& scritto) const {
+    // Windows-1252, the ANSI code page of an Italian office (and of the prefix).
+    return windows() ? converti(scritto, "CP1252", "UTF-8") : scritto;
 }
 
 void Piattaforma::eseguiWindows(const std::vector<std::string>& argomenti) const {
@@ -126,15 +128,24 @@ Riepilogo leggiRiepilogo(const std::string& uscita) {
 }
 
 void E2e::SetUp() {
+    preparaProgramma(Piattaforma::corrente(), "programma");
+    collettoreSpento();
+}
+
+void E2e::preparaProgramma(const Piattaforma& piattaforma, const std::string& cartella) {
+    piattaforma_ = &piattaforma;
+    programma_ = lavoro() / cartella;
     fs::create_directories(kvt() / "dtd");
     for (const auto& voce : fs::directory_iterator(kBin / "kvt" / "dtd")) {
         fs::copy_file(voce.path(), kvt() / "dtd" / voce.path().filename());
     }
     // The program checks that the pseudonym library lies in its folder.
-    const fs::path libreria = piattaforma().libreriaPseudonimi();
+    const fs::path libreria = piattaforma.libreriaPseudonimi();
     fs::copy_file(libreria, programma() / libreria.filename());
-    piattaforma().registraHost();
-    collettoreSpento();
+    piattaforma.registraHost();
+    if (!url_.empty()) {
+        scriviRegistro(url_);
+    }
 }
 
 void E2e::generaPratica(int pazienti) {
@@ -180,6 +191,7 @@ std::vector<std::vector<std::string>> E2e::sql(const std::string& testo) const {
 }
 
 void E2e::scriviRegistro(const std::string& url) {
+    url_ = url;
     // In the Wine prefix the keys outlive the test: whatever an earlier test
     // set goes first. Backslashes in values are doubled, as regedit wants.
     const auto valore = [this](const fs::path& p) {

@@ -39,10 +39,17 @@ using namespace std::chrono_literals;
 
 inline const fs::path kBin = KVT_BIN_DIR;
 
+// The text converted between two character sets ("UTF-8", "CP1252"); what the
+// target lacks becomes "?".
+std::string converti(const std::string& testo, const char* da, const char* a);
+
 // The build whose vd_kvt the tests drive, and how paths and texts look to it.
 class Piattaforma {
   public:
+    // The one the test run names (KVT_E2E_WINDOWS), else Linux.
     static const Piattaforma& corrente();
+    // Linux, or the Windows build in that folder.
+    explicit Piattaforma(fs::path buildWindows = {}) : buildWindows_(std::move(buildWindows)) {}
 
     bool windows() const { return !buildWindows_.empty(); }
     // The start of the command line that runs one of the build's programs
@@ -65,7 +72,6 @@ class Piattaforma {
     void registraHost() const;
 
   private:
-    Piattaforma();
     // Runs a Windows program of the build under Wine to its end; throws on failure.
     void eseguiWindows(const std::vector<std::string>& argomenti) const;
 
@@ -341,7 +347,7 @@ class E2e : public ::testing::Test {
     void SetUp() override;
 
     fs::path lavoro() const { return tmp_.percorso(); }
-    fs::path programma() const { return lavoro() / "programma"; }
+    fs::path programma() const { return programma_; }
     fs::path kvt() const { return programma() / "kvt"; }
     fs::path xml() const { return kvt() / "xml"; }
     fs::path log() const { return kvt() / "log.txt"; }
@@ -349,7 +355,10 @@ class E2e : public ::testing::Test {
     fs::path pratica() const { return lavoro() / "pratica.sqlite"; }
     fs::path registro() const { return lavoro() / "registry.reg"; }
 
-    const Piattaforma& piattaforma() const { return Piattaforma::corrente(); }
+    const Piattaforma& piattaforma() const { return *piattaforma_; }
+    // Makes a program folder (document types, pseudonym library) for the
+    // platform's vd_kvt, which the next runs use; the registry follows.
+    void preparaProgramma(const Piattaforma& piattaforma, const std::string& cartella);
     // A path as the program sees it (for its command line and its texts).
     std::string percorso(const fs::path& p) const { return piattaforma().percorso(p); }
     // The program's log (or another text it wrote in its code page), as UTF-8.
@@ -381,6 +390,9 @@ class E2e : public ::testing::Test {
     Esito comandi(const std::vector<std::string>& comandi);
 
     CartellaTemporanea tmp_;
+    const Piattaforma* piattaforma_ = &Piattaforma::corrente();
+    fs::path programma_;
+    std::string url_;
     std::unique_ptr<Collettore> collettore_;
     int esecuzioni_ = 0;
     // Put before vd_kvt on its command line: a program that runs it with
