@@ -9,7 +9,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
 .PHONY: all deps build build-asan build-fuzz fuzz test test-unit test-asan test-windows \
-	windows windows-i686 run bench reliability format clean
+	windows windows-i686 run run-windows bench reliability format clean
 
 all: build
 
@@ -87,6 +87,11 @@ fuzz: build-fuzz
 
 run: build
 	scripts/run-demo $(BUILD)
+
+# The same demo with the Windows program under Wine (its prefix is made the
+# first time, about three minutes).
+run-windows: build windows
+	scripts/demo $(BUILD) $(BUILD_WIN)
 
 bench: build
 	bench/run $(BUILD)

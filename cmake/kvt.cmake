@@ -61,7 +61,8 @@ endfunction()
 function(kvt_e2e_frame name)
     target_compile_definitions(${name} PRIVATE
         KVT_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
-        KVT_WINE_EXEC="${PROJECT_SOURCE_DIR}/scripts/wine-exec")
+        KVT_WINE_EXEC="${PROJECT_SOURCE_DIR}/scripts/wine-exec"
+        KVT_WINE_REGISTER_HOST="${PROJECT_SOURCE_DIR}/scripts/wine-register-host")
 endfunction()
 
 # The Windows build (x86-64) whose programs the end-to-end cases also drive

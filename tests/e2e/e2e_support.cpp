@@ -92,9 +92,25 @@ void Piattaforma::caricaRegistro(const fs::path& file) const {
 }
 
 void Piattaforma::registraHost() const {
-    if (windows()) {
-        eseguiWindows({"regsvr32", "/s", percorso(buildWindows_ / "bin" / "vellodoc_server.dll")});
+    if (!windows()) {
+        return;
     }
+    // Once per prefix and server file: a stamp in the prefix says it is done.
+    const char* prefisso = std::getenv("KVT_WINEPREFIX");
+    const fs::path timbro =
+        (prefisso && *prefisso ? fs::path(prefisso) : buildWindows_ / "wineprefix") /
+        ".kvt-host-registrato";
+    const std::string server = (buildWindows_ / "bin" / "vellodoc_server.dll").string();
+    if (leggi(timbro) == server) {
+        return;
+    }
+    Processo processo({KVT_WINE_REGISTER_HOST, buildWindows_.string()}, {},
+                      fs::temp_directory_path() / "kvt-e2e-registra.out",
+                      fs::temp_directory_path() / "kvt-e2e-registra.err");
+    if (processo.attendi(120s) != 0) {
+        throw std::runtime_error("wine-register-host non riuscito: " + processo.errore());
+    }
+    scrivi(timbro, server);
 }
 
 int portaLibera() {
