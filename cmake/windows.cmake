@@ -37,6 +37,30 @@ target_include_directories(pugixml SYSTEM PUBLIC ${KVT_PUGIXML_DIR}/src)
 target_compile_options(pugixml PRIVATE -w)
 add_library(pugixml::pugixml ALIAS pugixml)
 
+# SQLite, the version Linux links, for the host stand-in. Debian's source
+# tree has no single-file form: SQLite's own build makes sqlite3.c from it,
+# with the build machine's C compiler and tclsh.
+kvt_debian_source(KVT_SQLITE_DIR sqlite3)
+find_program(KVT_TCLSH NAMES tclsh tclsh8.6 REQUIRED)
+find_program(KVT_MAKE NAMES make gmake REQUIRED)
+set(KVT_SQLITE_GEN ${CMAKE_BINARY_DIR}/sqlite3-amalgamation)
+file(MAKE_DIRECTORY ${KVT_SQLITE_GEN})
+add_custom_command(OUTPUT ${KVT_SQLITE_GEN}/sqlite3.c ${KVT_SQLITE_GEN}/sqlite3.h
+    COMMAND ${CMAKE_COMMAND} -E env CC=cc CFLAGS= TCLSH_CMD=${KVT_TCLSH}
+            ${KVT_SQLITE_DIR}/configure --quiet --disable-tcl --disable-readline
+    COMMAND ${KVT_MAKE} --silent sqlite3.c sqlite3.h
+    WORKING_DIRECTORY ${KVT_SQLITE_GEN}
+    COMMENT "Generating sqlite3.c from ${KVT_SQLITE_DIR}"
+    VERBATIM)
+add_library(sqlite3 STATIC ${KVT_SQLITE_GEN}/sqlite3.c)
+target_include_directories(sqlite3 SYSTEM PUBLIC ${KVT_SQLITE_GEN})
+# A few of the options Debian builds its library with: the SQL the stand-in
+# runs means the same on both platforms.
+target_compile_definitions(sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_USE_URI=1
+    SQLITE_SECURE_DELETE SQLITE_LIKE_DOESNT_MATCH_BLOBS SQLITE_OMIT_LOAD_EXTENSION)
+target_compile_options(sqlite3 PRIVATE -w)
+add_library(SQLite::SQLite3 ALIAS sqlite3)
+
 # Tests run under Wine (scripts/wine-exec): a prefix of this build's own and
 # the build's bin/ on the DLL search path.
 set(KVT_WINE_EXEC ${PROJECT_SOURCE_DIR}/scripts/wine-exec)

@@ -1,12 +1,9 @@
 #include "peers/vellodoc/practice.h"
 
-#include <openssl/evp.h>
-
-#include <array>
-
 #include "common/errors.h"
 #include "common/radix.h"
 #include "common/utf.h"
+#include "peers/vellodoc/sha256.h"
 
 namespace kvt::vellodoc {
 namespace {
@@ -74,18 +71,11 @@ void addStandinIndexes(Database& db) {
 }
 
 std::string sha256Hex(std::string_view bytes) {
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) !=
-        1) {
-        throw Error("Impossibile calcolare l'impronta SHA-256");
-    }
     static constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
-    hex.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 0x0F];
+    for (const unsigned char byte : sha256(bytes)) {
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 0x0F];
     }
     return hex;
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/errors.h"
+#include "common/paths.h"
 
 namespace kvt::vellodoc {
 namespace {
@@ -157,10 +158,12 @@ Database Database::open(const std::filesystem::path& path, Mode mode) {
             break;
     }
     Database database;
-    const int rc = sqlite3_open_v2(path.c_str(), &database.db_, flags, nullptr);
+    // SQLite takes file names as UTF-8 on every platform.
+    const std::string name = paths::toUtf8(path);
+    const int rc = sqlite3_open_v2(name.c_str(), &database.db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         const std::string reason = database.db_ ? sqlite3_errmsg(database.db_) : sqlite3_errstr(rc);
-        throw Error("Impossibile aprire l'archivio dello studio " + path.string() + ": " + reason);
+        throw Error("Impossibile aprire l'archivio dello studio " + name + ": " + reason);
     }
     sqlite3_extended_result_codes(database.db_, 1);
     sqlite3_busy_timeout(database.db_, 5000);

@@ -6,15 +6,16 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "common/errors.h"
+#include "common/paths.h"
 #include "common/radix.h"
 #include "common/registry.h"
 #include "host/automation.h"
@@ -85,6 +86,7 @@ class Server final : public automation::Object {
     ~Server() override { releaseDatasets(); }
 
     Variant call(std::string_view method, const Arguments& arguments) override;
+    static std::vector<std::string_view> names();
 
   private:
     using Handler = Variant (Server::*)(const Arguments&);
@@ -151,6 +153,14 @@ const Server::Method Server::kMethods[] = {
     {"destroy_object", &Server::destroyObject, true, false},
     {"sql_dump_string", &Server::sqlDumpString, true, true},
 };
+
+std::vector<std::string_view> Server::names() {
+    std::vector<std::string_view> names;
+    for (const Method& method : kMethods) {
+        names.push_back(method.name);
+    }
+    return names;
+}
 
 Variant Server::call(std::string_view method, const Arguments& arguments) {
     ++shared().calls;
@@ -245,10 +255,10 @@ void Server::openPractice() {
             "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quintara-Kelvano";
         return;
     }
-    path_ = value->text;
+    path_ = paths::fromUtf8(value->text);
     std::error_code error;
     if (!std::filesystem::is_regular_file(path_, error)) {
-        openError_ = "Archivio dello studio non trovato: " + path_.string();
+        openError_ = "Archivio dello studio non trovato: " + paths::toUtf8(path_);
         return;
     }
     try {
@@ -269,7 +279,7 @@ void Server::openPractice() {
     } catch (const Error&) {
         db_.close();
         faults_.detach();
-        openError_ = "Il file non è un archivio dello studio valido: " + path_.string();
+        openError_ = "Il file non è un archivio dello studio valido: " + paths::toUtf8(path_);
     }
 }
 
@@ -482,7 +492,19 @@ void writeStatsAtExit() {
 }  // namespace
 
 void registerServer() {
-    automation::registerClass(std::string(kServerClass), [] { return std::make_shared<Server>(); });
+    automation::registerClass(std::string(kServerClass), createServer);
+    writeCountersAtExit();
+}
+
+std::shared_ptr<automation::Object> createServer() {
+    return std::make_shared<Server>();
+}
+
+std::vector<std::string_view> methodNames() {
+    return Server::names();
+}
+
+void writeCountersAtExit() {
     if (const char* file = std::getenv(kStatsVariable); file && *file) {
         statsFile() = file;
         static const bool arranged = std::atexit(writeStatsAtExit) == 0;
@@ -498,18 +520,13 @@ Counters counters() {
 
 bool writeCountersFile(const std::filesystem::path& file) {
     const Counters c = counters();
-    std::FILE* out = std::fopen(file.c_str(), "w");
-    if (!out) {
-        return false;
-    }
-    const int written = std::fprintf(
-        out,
-        "{\"calls\":%llu,\"rowsRead\":%llu,\"liveDatasets\":%lld,\"datasetsCreated\":%llu,"
-        "\"datasetsDestroyed\":%llu}\n",
-        static_cast<unsigned long long>(c.calls), static_cast<unsigned long long>(c.rowsRead),
-        static_cast<long long>(c.liveDatasets), static_cast<unsigned long long>(c.datasetsCreated),
-        static_cast<unsigned long long>(c.datasetsDestroyed));
-    return (std::fclose(out) == 0) && written > 0;
+    // Binary, so that the line ends in LF on every platform.
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << "{\"calls\":" << c.calls << ",\"rowsRead\":" << c.rowsRead
+        << ",\"liveDatasets\":" << c.liveDatasets << ",\"datasetsCreated\":" << c.datasetsCreated
+        << ",\"datasetsDestroyed\":" << c.datasetsDestroyed << "}\n";
+    out.close();
+    return static_cast<bool>(out);
 }
 
 void resetCounters() {

@@ -4,7 +4,13 @@
 // HKEY_LOCAL_MACHINE\SOFTWARE\Quintara-Kelvano.
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string_view>
+#include <vector>
+
+namespace kvt::automation {
+class Object;
+}
 
 namespace kvt::vellodoc {
 
@@ -21,7 +27,19 @@ inline constexpr std::string_view kServerClass = "Vellodoc.Server";
 // of the host without the program knowing about it.
 void registerServer();
 
+// A new server object: what the class table makes for "Vellodoc.Server", and
+// what a system's own automation hands out (the COM server of the Windows
+// build answers through one of these).
+std::shared_ptr<automation::Object> createServer();
+
+// The host methods a server object answers, by the names they are called by.
+std::vector<std::string_view> methodNames();
+
 inline constexpr const char* kStatsVariable = "KVT_STANDIN_STATS";
+
+// When KVT_STANDIN_STATS names a file, arranges for the counters to be
+// written there when the process ends normally; registerServer does it.
+void writeCountersAtExit();
 
 // What the stand-in has done, over every server object of the process.
 struct Counters {

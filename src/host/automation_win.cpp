@@ -16,6 +16,7 @@
 #include "common/win32.h"
 #include "host/automation.h"
 #include "host/class_table.h"
+#include "host/com_variant.h"
 
 namespace kvt::automation {
 namespace {
@@ -60,6 +61,20 @@ struct Variants {
 
     std::vector<VARIANT> items;
 };
+
+// A number of any automation kind as the core's integer (VT_I8) or floating
+// value (VT_R8), through the system's own conversion.
+Variant numberOf(const VARIANT& value, VARTYPE type) {
+    Variants number(1);
+    // The system's declarations lack the const; the source is only read.
+    if (FAILED(::VariantChangeType(&number.items[0], const_cast<VARIANT*>(&value), 0, type))) {
+        return Variant::null();
+    }
+    return type == VT_I8 ? Variant::integer(V_I8(&number.items[0]))
+                         : Variant::floating(V_R8(&number.items[0]));
+}
+
+}  // namespace
 
 // Texts travel by value as BSTR: the host reads them and never hands back a
 // changed argument that the program would look at.
@@ -125,18 +140,6 @@ void toVariant(const Variant& value, VARIANT& out) {
     }
 }
 
-// A number of any automation kind as the core's integer (VT_I8) or floating
-// value (VT_R8), through the system's own conversion.
-Variant numberOf(const VARIANT& value, VARTYPE type) {
-    Variants number(1);
-    // The system's declarations lack the const; the source is only read.
-    if (FAILED(::VariantChangeType(&number.items[0], const_cast<VARIANT*>(&value), 0, type))) {
-        return Variant::null();
-    }
-    return type == VT_I8 ? Variant::integer(V_I8(&number.items[0]))
-                         : Variant::floating(V_R8(&number.items[0]));
-}
-
 // A value the core has no kind for (an object, an array, a date beyond the
 // calendar) comes back as Null: a call whose result is not looked at still
 // succeeds, and one whose result is read as text or number fails there, as
@@ -200,6 +203,8 @@ Variant fromVariant(const VARIANT& in) {
             return Variant::null();
     }
 }
+
+namespace {
 
 // The server's own account of a failed call: its description, else the text
 // of its error code.
