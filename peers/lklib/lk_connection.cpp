@@ -59,6 +59,11 @@ std::string Connection::Outcome::details() const {
     return text;
 }
 
+Connection::Connection(Settings settings, std::string service)
+    : settings_(std::move(settings)), service_(std::move(service)) {}
+
+Connection::~Connection() = default;
+
 Connection::Outcome Connection::open() {
     if (!isValidServiceName(service_)) {
         return {kInvalidService, 0, "nome servizio non accettato", 0, 0};

@@ -44,13 +44,16 @@ class Connection {
     // The platform's part: one exchange with the service. A null body is a
     // GET; the answer's body is kept only for a 200.
     class Transport;
+    struct TransportDeleter {
+        void operator()(Transport* transport) const;
+    };
     Outcome exchange(const std::string& url, const std::string_view* body, long timeoutMs,
                      std::string& answer);
 
     Settings settings_;
     std::string service_;
     std::string serviceUrl_;
-    std::unique_ptr<Transport> transport_;
+    std::unique_ptr<Transport, TransportDeleter> transport_;
 };
 
 // A service name the connector accepts: letters, digits, '.', '_' and '-'.

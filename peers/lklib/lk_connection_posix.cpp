@@ -85,10 +85,9 @@ class Connection::Transport {
     char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
 
-Connection::Connection(Settings settings, std::string service)
-    : settings_(std::move(settings)), service_(std::move(service)) {}
-
-Connection::~Connection() = default;
+void Connection::TransportDeleter::operator()(Transport* transport) const {
+    delete transport;
+}
 
 Connection::Outcome Connection::exchange(const std::string& url, const std::string_view* body,
                                          long timeoutMs, std::string& answer) {
@@ -97,7 +96,7 @@ Connection::Outcome Connection::exchange(const std::string& url, const std::stri
         if (Outcome failed = transport->start(); failed.result != kOk) {
             return failed;
         }
-        transport_ = std::move(transport);
+        transport_.reset(transport.release());
     }
     return transport_->exchange(url, body, timeoutMs, answer);
 }

@@ -29,7 +29,9 @@ bool equalNoCase(std::string_view a, std::string_view b) {
     });
 }
 
-std::string readText(std::string_view name) {
+}  // namespace
+
+std::string storedText(std::string_view name) {
     const auto value =
         registry::readValue(registry::Root::CurrentUser, kSettingsKeyPath, std::string(name));
     if (!value) {
@@ -47,8 +49,10 @@ std::string readText(std::string_view name) {
     }
 }
 
+namespace {
+
 long readMilliseconds(std::string_view name, long fallback) {
-    return parseMilliseconds(readText(name)).value_or(fallback);
+    return parseMilliseconds(storedText(name)).value_or(fallback);
 }
 
 }  // namespace
@@ -83,11 +87,11 @@ std::optional<long> parseMilliseconds(std::string_view text) {
 
 Settings readSettings() {
     Settings settings;
-    settings.url = readText("Url");
-    settings.caFile = readText("CaFile");
-    settings.token = readText("Token");
-    settings.proxy = readText("Proxy");
-    settings.logFilename = readText("LogFilename");
+    settings.url = storedText("Url");
+    settings.caFile = storedText("CaFile");
+    settings.token = storedText("Token");
+    settings.proxy = storedText("Proxy");
+    settings.logFilename = storedText("LogFilename");
     settings.requestTimeoutMs = readMilliseconds("ReqTout", settings.requestTimeoutMs);
     settings.connectTimeoutMs = readMilliseconds("ConnectTout", settings.connectTimeoutMs);
     settings.stallTimeoutMs = readMilliseconds("StallTout", settings.stallTimeoutMs);

@@ -46,6 +46,10 @@ struct Settings {
     long stallTimeoutMs = 30000;
 };
 
+// A setting's value as stored (a number as its decimal text); empty when it
+// is not set.
+std::string storedText(std::string_view name);
+
 // Reads every setting through the registry seam; a missing or unusable
 // number keeps its default.
 Settings readSettings();
