@@ -100,6 +100,10 @@ void fillDialog(std::vector<std::pair<std::string, std::string>> values) {
     HWND dialog = nullptr;
     for (int i = 0; i < 300 && !dialog; ++i) {
         dialog = ::FindWindowW(nullptr, kvt::lk::kSettingsDialogTitle);
+        // Shown once its fields exist.
+        if (dialog && !::IsWindowVisible(dialog)) {
+            dialog = nullptr;
+        }
         if (!dialog) {
             ::Sleep(50);
         }
