@@ -318,7 +318,8 @@ void CALLBACK onStatus(HINTERNET request, DWORD_PTR context, DWORD status, void*
     if (!watch->refusal.empty()) {
         watch->refused = true;
         // Closing the request from its callback cancels it before a byte of
-        // it is sent.
+        // it is sent. (Wine still sends the headers, not the body: see
+        // exchange.)
         ::WinHttpCloseHandle(request);
     }
 }

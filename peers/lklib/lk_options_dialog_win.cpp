@@ -213,7 +213,8 @@ std::string runOptionsDialog() {
     ::SetFocus(state.edits.front());
 
     MSG message{};
-    while (!state.closed && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    BOOL got = TRUE;
+    while (!state.closed && (got = ::GetMessageW(&message, nullptr, 0, 0)) > 0) {
         // Tab, Enter (Salva) and Esc (Annulla) as in a dialog.
         if (!::IsDialogMessageW(state.window, &message)) {
             ::TranslateMessage(&message);
@@ -221,7 +222,11 @@ std::string runOptionsDialog() {
         }
     }
     if (!state.closed) {
-        ::DestroyWindow(state.window);  // the loop ended on WM_QUIT
+        ::DestroyWindow(state.window);
+    }
+    if (got == 0) {
+        // The caller's program is ending: its own loop must see the request too.
+        ::PostQuitMessage(int(message.wParam));
     }
     if (!state.error.empty()) {
         return state.error;
