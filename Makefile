@@ -93,8 +93,9 @@ run: build
 run-windows: build windows
 	scripts/demo $(BUILD) $(BUILD_WIN)
 
-bench: build
-	bench/run $(BUILD)
+# Linux and, side by side, the Windows build under Wine.
+bench: build windows
+	bench/run $(BUILD) $(BUILD_WIN)
 
 # The reliability tests, then the crash test again with more seeds (each one
 # 40 kills of a 150-patient sending); a failing seed replays with

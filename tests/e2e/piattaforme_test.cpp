@@ -74,11 +74,14 @@ class DuePiattaforme : public E2e {
     }
 };
 
-// Every file of a folder (not its subfolders) by name, with its bytes.
+// Every file of a folder (not its subfolders) by name, with its bytes. The
+// service's answers carry a receipt number and time of their own: those are
+// taken out.
 std::map<std::string, std::string> contenuti(const fs::path& cartella) {
+    static const std::regex kRicevuta("<(vekIdRicevuta|vekDataOra)>[^<]*</");
     std::map<std::string, std::string> file;
     for (const std::string& nome : fileIn(cartella)) {
-        file[nome] = leggi(cartella / nome);
+        file[nome] = std::regex_replace(leggi(cartella / nome), kRicevuta, "<$1></");
     }
     return file;
 }
