@@ -82,6 +82,15 @@ TEST_F(Accesso, WrongPasswordShowsTheHostsMessageAndFails) {
     EXPECT_FALSE(fs::exists(xml()));
 }
 
+TEST_F(Accesso, MissingPracticeFailsTheLoginWithTheHostsMessage) {
+    fs::remove(pratica());
+    const Esito esito = esegui({"--utente", "demo", "--test-linea"});
+    EXPECT_EQ(esito.stato, 1);
+    EXPECT_THAT(esito.errore, HasSubstr("ole_vellopat.start(): errore in connessione"));
+    EXPECT_THAT(esito.errore,
+                HasSubstr("Archivio dello studio non trovato: " + percorso(pratica())));
+}
+
 TEST_F(Accesso, DoctorWithoutPatientsIsRefused) {
     aggiungiMedicoSenzaPazienti("vuoto");
     const Esito esito = esegui({"--utente", "vuoto", "--nuovo-invio"});
