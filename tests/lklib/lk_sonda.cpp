@@ -9,7 +9,8 @@
 //   send FILE SECONDS   the program's sequence: connect KVT, query, error, disconnect
 //   config              LKConfig=done
 //   fill NAME VALUE     (Windows) types VALUE into the field of NAME of the
-//                       options dialog that the next `config` opens, then "Salva"
+//                       options dialog that the next `config` opens, then "Salva";
+//                       a refusal prints fill=refused TEXT and leaves by "Annulla"
 //
 // The same probe is built for Linux and Windows, so that one test drives both.
 #include <cstdio>
@@ -21,8 +22,7 @@
 #include <vector>
 
 #if defined(_WIN32)
-#include <windows.h>
-
+#include "common/win32.h"
 #include "lklib/lk_settings.h"
 #include "lklib/lk_settings_dialog_ids.h"
 #else
@@ -121,6 +121,23 @@ void fillDialog(std::vector<std::pair<std::string, std::string>> values) {
                        reinterpret_cast<LPARAM>(text.c_str()));
     }
     ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    // Either the dialog closes, or it refuses in a message box of its own
+    // title: then its text is printed, the box closed and the dialog left.
+    for (int i = 0; i < 300 && ::IsWindow(dialog); ++i) {
+        HWND box = ::FindWindowW(L"#32770", kvt::lk::kSettingsDialogTitle);
+        if (box && ::IsWindowVisible(box)) {
+            wchar_t text[512] = {};
+            ::GetDlgItemTextW(box, 0xFFFF, text, int(std::size(text)));  // its message
+            std::cout << "fill=refused " << kvt::win32::narrow(text) << '\n';
+            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+            for (int j = 0; j < 300 && ::IsWindow(box); ++j) {
+                ::Sleep(50);
+            }
+            ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            return;
+        }
+        ::Sleep(50);
+    }
 }
 #endif
 

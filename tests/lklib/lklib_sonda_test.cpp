@@ -302,8 +302,9 @@ TEST_F(LkSondaTest, ProxySettingIsFollowed) {
 }
 
 // LKConfig never blocks a script: on Linux without a display it returns at
-// once; on Windows its dialog is filled and saved as an operator would, and
-// the next call follows what was saved.
+// once; on Windows its dialog is filled as an operator would: a bad URL is
+// refused with its reason and nothing is written, not even the good fields;
+// a good set is saved and the next call follows it.
 TEST_F(LkSondaTest, OptionsDialog) {
     if (!kWindows) {
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -315,15 +316,27 @@ TEST_F(LkSondaTest, OptionsDialog) {
         return;
     }
     auto collector = startCollector();
-    EXPECT_THAT(probe({"fill", "LogFilename", probePath(temp_ / "nuovo.log"), "fill", "ReqTout",
-                       "95000", "config", "connect", "KVT", "disconnect"}),
-                ElementsAre("LKConfig=done", "LKConnect=0", "LKDisconnect=0"));
-    // LKConfig's own line already goes where the dialog said.
-    const std::string moved = readFile(temp_ / "nuovo.log");
-    EXPECT_THAT(moved, HasSubstr("LKConfig() = 0 ERR_OK: comando eseguito con successo "
+    const std::string moved = probePath(temp_ / "nuovo.log");
+    EXPECT_THAT(probe({"fill",       "Url",         "ftp://raccolta.example.org/lk",
+                       "fill",       "LogFilename", moved,
+                       "config",     "connect",     "KVT",
+                       "disconnect",  //
+                       "fill",       "LogFilename", moved,
+                       "fill",       "ReqTout",     "95000",
+                       "config",     "connect",     "KVT",
+                       "disconnect"}),
+                ElementsAre("fill=refused Url: atteso un indirizzo http:// o https://",
+                            "LKConfig=done", "LKConnect=0", "LKDisconnect=0", "LKConfig=done",
+                            "LKConnect=0", "LKDisconnect=0"));
+    // The refusal kept the old URL and the old log.
+    EXPECT_THAT(log(), HasSubstr("[finestra chiusa senza salvare"));
+    EXPECT_THAT(log(), HasSubstr("LKConnect(\"KVT\", \"\") = 0"));
+    // After "Salva" LKConfig's own line already goes where the dialog said.
+    const std::string saved = readFile(temp_ / "nuovo.log");
+    EXPECT_THAT(saved, HasSubstr("LKConfig() = 0 ERR_OK: comando eseguito con successo "
                                  "[impostazioni salvate"));
-    EXPECT_THAT(moved, HasSubstr("LKConnect(\"KVT\", \"\") = 0"));
-    EXPECT_EQ(log(), "");
+    EXPECT_THAT(saved, HasSubstr("LKConnect(\"KVT\", \"\") = 0"));
+    EXPECT_THAT(saved, Not(HasSubstr("finestra chiusa")));
 }
 
 }  // namespace
