@@ -9,7 +9,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
 .PHONY: all deps build build-asan build-fuzz fuzz test test-unit test-asan test-windows \
-	windows windows-i686 run run-windows bench reliability format clean
+	windows windows-i686 windows-dist run run-windows bench reliability format clean
 
 all: build
 
@@ -39,6 +39,13 @@ $(BUILD_WIN)/build.ninja: | deps
 windows: deps $(BUILD_WIN)/build.ninja
 	cmake --build $(BUILD_WIN) -j $(JOBS)
 
+# What an office gets, into build-win/dist/: the installer (NSIS) and the zip.
+# The installer's demo practice is made by the Linux build's vellodoc-sim.
+windows-dist: windows $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target vellodoc-sim
+	cmake $(BUILD_WIN) -DKVT_VELLODOC_SIM=$(CURDIR)/$(BUILD)/bin/vellodoc-sim
+	cmake --build $(BUILD_WIN) -j $(JOBS) --target windows_dist
+
 # 32-bit: the program, its libraries and the one smoke test (each 32-bit
 # process runs under emulation, about a minute).
 $(BUILD_WIN32)/build.ninja: | deps
@@ -54,7 +61,7 @@ windows-i686: deps $(BUILD_WIN32)/build.ninja
 test: deps
 	mkdir -p $(BUILD_WIN)
 	scripts/wine-prefix $(BUILD_WIN) > $(BUILD_WIN)/wine-prefix.log 2>&1 & echo $$! > $(BUILD_WIN)/wine-prefix.pid
-	$(MAKE) build build-asan windows windows-i686
+	$(MAKE) build build-asan windows windows-i686 windows-dist
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE windows
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS) -L unit
