@@ -11,7 +11,7 @@
 
 namespace kvt {
 
-class WindowingWin32 final : public Windowing {
+class WindowingWin32 : public Windowing {
   public:
     WindowingWin32() = default;
     // The hourglass does not outlive the windowing.
