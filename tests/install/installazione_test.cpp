@@ -55,6 +55,14 @@ class Installazione : public E2e {
         argv.insert(argv.end(), argomenti.begin(), argomenti.end());
         return wine(argv);
     }
+    Esito installa() { return wine({KVT_SETUP, "/S", "/PROVA"}, 300s); }
+    // "_?=" keeps the uninstaller in place (and waits for it); the folder's
+    // name is passed in two words so that nothing quotes it.
+    Esito disinstalla() {
+        const std::string cartella = installataWindows_.substr(0, installataWindows_.rfind(' '));
+        return wine({(installata_ / "Disinstalla.exe").string(), "/S", "_?=" + cartella, "KVT"},
+                    300s);
+    }
     std::vector<std::string> voci(const fs::path& cartella) const {
         std::vector<std::string> nomi;
         for (const auto& voce : fs::directory_iterator(cartella)) {
@@ -69,8 +77,10 @@ class Installazione : public E2e {
     int comandiWine_ = 0;
 };
 
+const char* const kChiaveOspite = "HKLM\\SOFTWARE\\Quintara-Kelvano";
+
 TEST_F(Installazione, SilentInstallSendsFromTheInstalledFolderAndUninstallKeepsKvt) {
-    const std::string chiaveOspite = "HKLM\\SOFTWARE\\Quintara-Kelvano";
+    const std::string chiaveOspite = kChiaveOspite;
     const std::string chiaveDisinstalla =
         "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelloKVT";
     // The connector's URL and the locale from the test's registry; no
@@ -80,7 +90,7 @@ TEST_F(Installazione, SilentInstallSendsFromTheInstalledFolderAndUninstallKeepsK
     ASSERT_EQ(reg({"delete", chiaveOspite, "/v", "database", "/f"}).stato, 0);
     ASSERT_TRUE(fs::is_regular_file(KVT_SETUP)) << KVT_SETUP << ": make windows-dist";
 
-    Esito esito = wine({KVT_SETUP, "/S", "/PROVA"}, 300s);
+    Esito esito = installa();
     ASSERT_EQ(esito.stato, 0) << esito.errore;
     for (const char* file :
          {"vd_kvt.exe", "PSHLib.dll", "LKlib.dll", "vellodoc_server.dll", "Disinstalla.exe",
@@ -125,10 +135,7 @@ TEST_F(Installazione, SilentInstallSendsFromTheInstalledFolderAndUninstallKeepsK
     EXPECT_EQ(static_cast<int>(fileIn(installata_ / "kvt" / "xml" / "inviati", "_kvt.xml").size()),
               riepilogo.inviati);
 
-    // "_?=" keeps the uninstaller in place (and waits for it); the folder's
-    // name is passed in two words so that nothing quotes it.
-    const std::string cartella = installataWindows_.substr(0, installataWindows_.rfind(' '));
-    esito = wine({(installata_ / "Disinstalla.exe").string(), "/S", "_?=" + cartella, "KVT"}, 300s);
+    esito = disinstalla();
     ASSERT_EQ(esito.stato, 0) << esito.errore;
     EXPECT_THAT(voci(installata_), UnorderedElementsAre("kvt", "Disinstalla.exe"));
     EXPECT_FALSE(fs::exists(installata_ / "kvt" / "dtd"));
@@ -136,6 +143,32 @@ TEST_F(Installazione, SilentInstallSendsFromTheInstalledFolderAndUninstallKeepsK
     EXPECT_FALSE(fileIn(installata_ / "kvt" / "xml" / "inviati", "_kvt.xml").empty());
     EXPECT_NE(reg({"query", chiaveOspite, "/v", "database"}).stato, 0);
     EXPECT_NE(reg({"query", chiaveDisinstalla}).stato, 0);
+}
+
+// What the office already has stays as it is: its own connector (never
+// replaced, nor removed by the uninstaller) and its configured practice.
+TEST_F(Installazione, OfficeConnectorAndPracticeAreLeftAsTheyAre) {
+    const fs::path lklib = installata_ / "LKlib.dll";
+    const std::string connettore =
+        leggi(fs::path(std::getenv("KVT_E2E_WINDOWS")) / "bin" / "LKlib.dll") + "dello studio";
+    scrivi(lklib, connettore);
+    const std::string archivio = "Z:\\studio\\archivio.sqlite";
+    ASSERT_EQ(
+        reg({"add", kChiaveOspite, "/v", "database", "/t", "REG_SZ", "/d", archivio, "/f"}).stato,
+        0);
+
+    Esito esito = installa();
+    ASSERT_EQ(esito.stato, 0) << esito.errore;
+    EXPECT_TRUE(fs::is_regular_file(installata_ / "vellodoc_server.dll"));
+    EXPECT_TRUE(leggi(lklib) == connettore) << "LKlib.dll dello studio sostituita";
+    EXPECT_THAT(reg({"query", kChiaveOspite, "/v", "database"}).uscita, HasSubstr(archivio));
+
+    esito = disinstalla();
+    ASSERT_EQ(esito.stato, 0) << esito.errore;
+    EXPECT_TRUE(leggi(lklib) == connettore) << "LKlib.dll dello studio tolta o cambiata";
+    EXPECT_THAT(voci(installata_), UnorderedElementsAre("kvt", "LKlib.dll", "Disinstalla.exe"));
+    EXPECT_THAT(reg({"query", kChiaveOspite, "/v", "database"}).uscita, HasSubstr(archivio));
+    reg({"delete", kChiaveOspite, "/v", "database", "/f"});
 }
 
 }  // namespace
