@@ -288,7 +288,7 @@ struct Layout {
         editHeight = textHeight + 8;
         rowHeight = editHeight + average;
         // Room for a URL or a path: the dialog does not grow.
-        editWidth = average * 48;
+        editWidth = average * 56;
         browseWidth = browseText + average * 3;
         buttonWidth = std::max(buttonText + average * 4, average * 12);
         buttonHeight = editHeight + 2;
@@ -346,6 +346,10 @@ void addControls(DialogState& state, const Fonts& fonts, const Layout& layout) {
         const int editRight = path ? fieldRight - layout.browseWidth - layout.gap : fieldRight;
         HWND edit = child(state.window, L"EDIT", win32::wide(storedText(setting.name)), style,
                           {fieldX, y, editRight, y + layout.editHeight}, id, fonts.text());
+        if (setting.kind == SettingKind::Secret) {
+            // Dots, as common controls 6 show them on Windows (Wine's show '*').
+            ::SendMessageW(edit, EM_SETPASSWORDCHAR, WPARAM(L'\u25CF'), 0);
+        }
         if (const std::wstring text = hint(setting); !text.empty()) {
             ::SendMessageW(edit, EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
         }
