@@ -18,6 +18,24 @@
 namespace kvt::win32 {
 namespace {
 
+// A connector that never opens its options dialog nor the network: the
+// windows under test must not depend on the prefix's connector settings.
+class ConnettoreMuto final : public Connettore {
+  public:
+    void config() override { ++configurazioni; }
+    int connect(const std::string&, const std::string&) override { return -1; }
+    std::string query(const std::string&, int, int) override { return {}; }
+    int getError() override { return -1; }
+    int disconnect() override { return 0; }
+    int configurazioni = 0;
+};
+
+TfrmLogin::Impostazioni impostazioniCon(Connettore& connettore) {
+    TfrmLogin::Impostazioni impostazioni;
+    impostazioni.connettore = &connettore;
+    return impostazioni;
+}
+
 std::string testo(HWND hwnd) {
     wchar_t buffer[512] = {};
     ::GetWindowTextW(hwnd, buffer, 512);
@@ -115,7 +133,8 @@ int predefinito(HWND finestra) {
 
 TEST(VisteWin32, LoginWindowMirrorsItsModelAndDrivesIt) {
     test::RecordingWindowing finestre;
-    TfrmLogin login(TfrmLogin::Impostazioni{});
+    ConnettoreMuto connettore;
+    TfrmLogin login(impostazioniCon(connettore));
     VistaLogin vista(login);
     VISTA_O_SALTA(vista);
     const HWND finestra = vista.finestra();
@@ -164,7 +183,8 @@ TEST(VisteWin32, LoginWindowMirrorsItsModelAndDrivesIt) {
 
 TEST(VisteWin32, FailedLoginLeavesTheWindowAsItWas) {
     test::RecordingWindowing finestre;
-    TfrmLogin login(TfrmLogin::Impostazioni{});
+    ConnettoreMuto connettore;
+    TfrmLogin login(impostazioniCon(connettore));
     VistaLogin vista(login);
     VISTA_O_SALTA(vista);
     vista.mostra();
@@ -172,7 +192,10 @@ TEST(VisteWin32, FailedLoginLeavesTheWindowAsItWas) {
     // no host at all): the attempt fails with a message.
     login.txtUtente.setText("nessuno-prova-viste");
     ::SetWindowTextW(vista.hwnd(login.txtPw), L"sbagliata");
-    ::SendMessageW(vista.hwnd(login.cmdOK), BM_CLICK, 0, 0);
+    // Enter in the password box presses the default button.
+    ::SetFocus(vista.hwnd(login.txtPw));
+    MSG invio{vista.hwnd(login.txtPw), WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, {}};
+    EXPECT_TRUE(::IsDialogMessageW(vista.finestra(), &invio));
     EXPECT_FALSE(finestre.messages.empty());
     EXPECT_FALSE(login.chiusa());
     EXPECT_TRUE(login.visibile());
@@ -191,7 +214,8 @@ TEST(VisteWin32, MainWindowMirrorsItsModelAndClosesAsItSays) {
     test::RecordingWindowing finestre;
     test::TempFolder cartella;
     {
-        TfrmMain principale(cartella.path().string());
+        ConnettoreMuto connettore;
+        TfrmMain principale(cartella.path().string(), nullptr, &connettore);
         VistaPrincipale vista(principale);
         VISTA_O_SALTA(vista);
         const HWND finestra = vista.finestra();
