@@ -116,7 +116,9 @@ class VdKvtExeTest : public ::testing::Test {
 
 TEST_F(VdKvtExeTest, TextsAndStatusesAreTheLinuxOnesByteForByte) {
     // Redirected, the texts are their UTF-8 bytes with LF line ends; an
-    // argument with an accent comes through the wide command line.
+    // argument with an accent comes through the wide command line. (Without
+    // a command the program opens its login window: the end-to-end case
+    // Accesso.UsageHelpAndVersion runs it without a display.)
     const struct {
         std::vector<std::wstring> arguments;
         DWORD status;
@@ -124,11 +126,6 @@ TEST_F(VdKvtExeTest, TextsAndStatusesAreTheLinuxOnesByteForByte) {
     } cases[] = {
         {{L"--version"}, 0, "vd_kvt 1.46\n", ""},
         {{L"--help"}, 0, testoAiuto(), ""},
-        {{},
-         2,
-         "",
-         "vd_kvt: questa build non ha finestre; per l'invio non presidiato: vd_kvt.exe "
-         "--utente UTENTE [--password-file FILE] --nuovo-invio (vedere vd_kvt.exe --help)\n"},
         {{L"--citt\u00e0"},
          2,
          "",
