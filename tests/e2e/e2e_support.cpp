@@ -70,24 +70,26 @@ std::string Piattaforma::testo(const std::string& scritto) const {
     return windows() ? converti(scritto, "CP1252", "UTF-8") : scritto;
 }
 
-void Piattaforma::eseguiWindows(const std::vector<std::string>& argomenti) const {
-    std::vector<std::string> argv = {KVT_WINE_EXEC, buildWindows_.string()};
-    argv.insert(argv.end(), argomenti.begin(), argomenti.end());
+void Piattaforma::eseguiWindows(std::vector<std::string> argv) const {
     const fs::path uscita =
         fs::temp_directory_path() / ("kvt-e2e-wine-" + std::to_string(::getpid()));
     Processo processo(argv, {}, uscita, fs::path(uscita) += ".err");
-    const std::optional<int> stato = processo.attendi(60s);
+    const std::optional<int> stato = processo.attendi(120s);
     const std::string errore = processo.errore();
     fs::remove(uscita);
     fs::remove(fs::path(uscita) += ".err");
     if (stato != 0) {
-        throw std::runtime_error(argomenti.front() + " non riuscito: " + errore);
+        std::string comando;
+        for (const std::string& parte : argv) {
+            comando += parte + " ";
+        }
+        throw std::runtime_error(comando + "non riuscito: " + errore);
     }
 }
 
 void Piattaforma::caricaRegistro(const fs::path& file) const {
     if (windows()) {
-        eseguiWindows({"regedit", "/S", percorso(file)});
+        eseguiWindows({KVT_WINE_EXEC, buildWindows_.string(), "regedit", "/S", percorso(file)});
     }
 }
 
@@ -104,12 +106,7 @@ void Piattaforma::registraHost() const {
     if (leggi(timbro) == server) {
         return;
     }
-    Processo processo({KVT_WINE_REGISTER_HOST, buildWindows_.string()}, {},
-                      fs::temp_directory_path() / "kvt-e2e-registra.out",
-                      fs::temp_directory_path() / "kvt-e2e-registra.err");
-    if (processo.attendi(120s) != 0) {
-        throw std::runtime_error("wine-register-host non riuscito: " + processo.errore());
-    }
+    eseguiWindows({KVT_WINE_REGISTER_HOST, buildWindows_.string()});
     scrivi(timbro, server);
 }
 

@@ -72,8 +72,9 @@ class Piattaforma {
     void registraHost() const;
 
   private:
-    // Runs a Windows program of the build under Wine to its end; throws on failure.
-    void eseguiWindows(const std::vector<std::string>& argomenti) const;
+    // Runs one of the Wine scripts ({script, build, ...}) to its end; throws
+    // with its error output on failure.
+    void eseguiWindows(std::vector<std::string> argv) const;
 
     fs::path buildWindows_;
 };
