@@ -84,7 +84,17 @@ struct Caricamento {
     std::string errore;
     std::string motivo;
     long riga = 0;
+    bool malformato = false;  // not well-formed, rather than not valid
 };
+
+// MSXML's well-formedness codes (0xC00CE5xx, and 0xC00CEExx from the newer
+// parser); Wine's parser gives E_FAIL, and only for those faults, since it
+// does not validate while loading.
+bool erroreDiForma(long numero) {
+    const auto codice = static_cast<unsigned long>(numero);
+    return (codice & 0xFFFFFF00UL) == 0xC00CE500UL || (codice & 0xFFFFFF00UL) == 0xC00CEE00UL ||
+           codice == static_cast<unsigned long>(E_FAIL);
+}
 
 // A parser document set up to take its DTD from its internal subset only.
 Com<IXMLDOMDocument2> nuovoDocumento(bool convalida, std::string& errore) {
@@ -131,10 +141,11 @@ void leggiErrore(IXMLDOMParseError* errore, HRESULT hr, Caricamento& esito) {
     Bstr ragione;
     conErrore->get_reason(&ragione.valore);
     conErrore->get_line(&esito.riga);
+    long numero = 0;
+    conErrore->get_errorCode(&numero);
+    esito.malformato = erroreDiForma(numero);
     esito.motivo = ragione.utf8();
     if (esito.motivo.empty()) {
-        long numero = 0;
-        conErrore->get_errorCode(&numero);
         // Some implementations give only the code.
         esito.motivo = "nessun dettaglio dal parser (codice " +
                        codice(numero ? static_cast<HRESULT>(numero) : hr) + ")";
@@ -259,7 +270,9 @@ ValidatoreDtd::Esito ValidatoreDtd::valida(std::string_view documento) const {
     if (!caricato.riuscito) {
         const long riga =
             caricato.riga > rigaDoctype + righeAggiunte ? caricato.riga - righeAggiunte : 0;
-        esito.motivo = motivoBreve(conRiga("non conforme alla DTD", riga), caricato.motivo);
+        esito.motivo = motivoBreve(
+            conRiga(caricato.malformato ? "XML non ben formato" : "non conforme alla DTD", riga),
+            caricato.motivo);
         return esito;
     }
     esito.valido = true;
