@@ -235,7 +235,7 @@ void E2e::scriviRegistro(const std::string& url) {
                            url +
                            "\"\r\n\r\n"
                            "[HKEY_CURRENT_USER\\Control Panel\\International]\r\n"
-                           "\"sDecimal\"=\",\"\r\n"
+                           "\"sDecimal\"=\",\"\r\n\"sList\"=\";\"\r\n"
                            "\"sShortDate\"=\"dd/MM/yyyy\"\r\n"
                            "\"sTimeFormat\"=\"HH:mm:ss\"\r\n");
 }
