@@ -41,6 +41,10 @@ Formats readFormats() {
     pick(registryText("sDecimal"), locale.decimalSeparator, out.decimalSeparator);
     pick(registryText("sShortDate"), locale.shortDate, out.shortDate);
     pick(registryText("sTimeFormat"), locale.longTime, out.longTime);
+    // A POSIX locale names no list separator: the one that cannot be taken
+    // for the decimal separator, as Windows pairs them.
+    out.listSeparator = out.decimalSeparator == "," ? ";" : ",";
+    pick(registryText("sList"), locale.listSeparator, out.listSeparator);
     return out;
 }
 
@@ -165,6 +169,9 @@ std::string shortDateFormat() {
 }
 std::string longTimeFormat() {
     return formats().longTime;
+}
+std::string listSeparator() {
+    return formats().listSeparator;
 }
 
 void reload() {

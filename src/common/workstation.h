@@ -1,7 +1,7 @@
 #pragma once
 // Workstation seam: the user's regional formats. Each comes from
 // HKEY_CURRENT_USER\Control Panel\International ("sDecimal", "sShortDate",
-// "sTimeFormat", as Windows keeps them), else from the locale of the process
+// "sTimeFormat", "sList", as Windows keeps them), else from the locale of the process
 // environment (LC_ALL / LC_NUMERIC / LC_TIME / LANG), else, as in the C
 // locale, "," / "dd/MM/yyyy" / "HH:mm:ss". They are read once and kept for the
 // life of the process (reload() reads them again); tests set them with an
@@ -19,6 +19,9 @@ struct Formats {
     // Windows date and time format strings (see formatDateTime).
     std::string shortDate = "dd/MM/yyyy";
     std::string longTime = "HH:mm:ss";
+    // What separates the items of a list (and the fields of a CSV file a
+    // spreadsheet opens): ";" where the decimal separator is the comma.
+    std::string listSeparator = ";";
 };
 
 // The formats in force: the override when one is set, else the registry, the
@@ -27,6 +30,7 @@ Formats formats();
 std::string decimalSeparator();
 std::string shortDateFormat();
 std::string longTimeFormat();
+std::string listSeparator();
 
 // Forgets what was read, so the next call reads the registry and locale again.
 void reload();
@@ -69,6 +73,7 @@ struct LocaleFormats {
     std::optional<std::string> decimalSeparator;
     std::optional<std::string> shortDate;
     std::optional<std::string> longTime;
+    std::optional<std::string> listSeparator;
 };
 LocaleFormats localeFormats();
 

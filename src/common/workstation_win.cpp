@@ -57,6 +57,7 @@ LocaleFormats localeFormats() {
     out.decimalSeparator = localeText(LOCALE_SDECIMAL);
     out.shortDate = localeText(LOCALE_SSHORTDATE);
     out.longTime = localeText(LOCALE_STIMEFORMAT);
+    out.listSeparator = localeText(LOCALE_SLIST);
     return out;
 }
 

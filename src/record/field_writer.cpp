@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "common/date_time.h"
 #include "common/general_functions.h"
 #include "common/utf.h"
 #include "record/testi.h"
@@ -92,6 +93,24 @@ std::string_view copia(std::string_view testo, std::size_t primo, std::size_t qu
     return testo.substr(inizio, fine - inizio);
 }
 
+bool cifre(std::string_view testo) {
+    return !testo.empty() &&
+           std::all_of(testo.begin(), testo.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A year-month-day date (any separators) of a real day: what the DATE kind
+// can turn into day/month/year.
+bool dataLeggibile(std::string_view testo) {
+    if (testo.size() < 10 || !cifre(testo.substr(0, 4)) || !cifre(testo.substr(5, 2)) ||
+        !cifre(testo.substr(8, 2))) {
+        return false;
+    }
+    const auto numero = [&](std::size_t da, std::size_t quanti) {
+        return std::stoi(std::string(testo.substr(da, quanti)));
+    };
+    return DateTime::isValidDate(numero(0, 4), numero(5, 2), numero(8, 2));
+}
+
 std::string comeBooleano(std::string_view maiuscolo, bool& capito) {
     capito = true;
     if (maiuscolo == "0" || maiuscolo == "F" || maiuscolo == "FALSE") {
@@ -157,19 +176,25 @@ std::string TldCreaNodo::controllaCampo(std::string_view elemento, std::string_v
         return {};
     }
 
+    const auto citazione = [](std::string_view valoreAvviso) {
+        // A value far beyond any field's length is quoted by its start: a
+        // host text of megabytes must not be held, nor logged, once more.
+        if (caratteri(valoreAvviso) > kCaratteriAvviso) {
+            return std::string(copia(valoreAvviso, 1, kCaratteriAvviso)) + "...";
+        }
+        return std::string(valoreAvviso);
+    };
+    const auto annota = [&](std::string_view valoreAvviso) {
+        avvisi.push_back(
+            {std::string(elemento), citazione(valoreAvviso), std::string(base), lunghezza});
+    };
     const auto avviso = [&](std::string_view valoreAvviso) {
+        annota(valoreAvviso);
         testoAvvisi += kCrLf;
         testoAvvisi += "Nome:";
         testoAvvisi += elemento;
         testoAvvisi += " Valore:";
-        // A value far beyond any field's length is quoted by its start: a
-        // host text of megabytes must not be held, nor logged, once more.
-        if (caratteri(valoreAvviso) > kCaratteriAvviso) {
-            testoAvvisi += copia(valoreAvviso, 1, kCaratteriAvviso);
-            testoAvvisi += "...";
-        } else {
-            testoAvvisi += valoreAvviso;
-        }
+        testoAvvisi += avvisi.back().valore;
         testoAvvisi += " Tipo:";
         testoAvvisi += base;
         testoAvvisi += " Atteso:";
@@ -191,6 +216,9 @@ std::string TldCreaNodo::controllaCampo(std::string_view elemento, std::string_v
         }
         risultato = testo;
     } else if (base == "DATE") {
+        if (!dataLeggibile(testo)) {
+            annota(testo);
+        }
         // Year-month-day in, day/month/year out; any time after it is dropped.
         risultato = std::string(copia(testo, 9, 2)) + "/" + std::string(copia(testo, 6, 2)) + "/" +
                     std::string(copia(testo, 1, 4));

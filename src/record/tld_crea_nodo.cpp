@@ -109,7 +109,7 @@ Cartella creaCartella(XmlDocument& documento, int modalita, Tvellopat& host) {
     for (const Passo passo : kPassi) {
         accodaNodo(cartella, passo(builder));
     }
-    return {cartella, builder.testoErrori, builder.testoAvvisi};
+    return {cartella, builder.testoErrori, builder.testoAvvisi, std::move(builder.avvisi)};
 }
 
 }  // namespace kvt

@@ -47,6 +47,16 @@ struct Campo {
     Condizione condizione = Condizione::Sempre;
 };
 
+// A value written although it failed its kind's check, or a date that could
+// not be read as year-month-day: what a report of the data's quality lists.
+struct AvvisoCampo {
+    std::string elemento;
+    std::string valore;  // as testoAvvisi quotes it
+    std::string tipo;    // the base kind: "AN" cut, "ANF" of another length, "B" not understood,
+                         // "DATE" not a date
+    int lunghezza = 0;
+};
+
 // A value a section worked out before writing its table, for its Valore fields.
 struct ValoreCalcolato {
     std::string_view nome;
@@ -113,6 +123,9 @@ class TldCreaNodo {
     // CR LF + "Nome:" + element + " Valore:" + value + " Tipo:" + kind + " Atteso:" + length;
     // a value of more than 200 characters is quoted by its first 200 and "...".
     std::string testoAvvisi;
+    // The same warnings one by one, and the dates that are no year-month-day
+    // date (written all the same, as the upload format always had them).
+    std::vector<AvvisoCampo> avvisi;
 
     // -- Change window -------------------------------------------------------
     // The text of "datatime_acquisizione_cartella" in the change document;
@@ -214,6 +227,7 @@ struct Cartella {
     XmlNode elemento;         // trxCartella, or trxCartellaVariazioni in mode 1
     std::string testoErrori;  // the record failed when isErrore(testoErrori)
     std::string testoAvvisi;  // values written although they failed their kind's check
+    std::vector<AvvisoCampo> avvisi;
 };
 
 // Builds the record of the patient in mode 0, 1 or 2, creating the record

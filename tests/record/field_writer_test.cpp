@@ -1,7 +1,9 @@
 // The field writer: kinds, lengths, mandatory fields and the texts it leaves.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "common/workstation.h"
 #include "host/tvellopat.h"
@@ -206,11 +208,26 @@ TEST_F(FieldWriterTest, ValuesFailingTheirKindAreNotedAsWarnings) {
     campo("true", "B", 1);
     campo("", "ANF", 3);
     campo("72,8", "NUM");
+    // A date that is no year-month-day day is written as always, and only
+    // listed: the warning text keeps its three kinds.
+    campo("2009-03-15 10:20:30", "DATE", 8);
+    campo("2024-02-29", "OBL_DATE", 8);
+    campo("2009-02-30", "DATE", 8, "trxDataInizio");
+    campo("15/03/2009", "OBL_DATE", 8, "trxDataNascita");
     EXPECT_EQ(builder.testoAvvisi,
               "\r\nNome:trxNome Valore:ABCDEFGHIJ Tipo:AN Atteso:8"
               "\r\nNome:trxCodPrestazione Valore:89.7 Tipo:ANF Atteso:7"
               "\r\nNome:trxContinuativo Valore:YES Tipo:B Atteso:1");
     EXPECT_TRUE(builder.testoErrori.empty());
+    std::vector<std::string> avvisi;
+    for (const AvvisoCampo& avviso : builder.avvisi) {
+        avvisi.push_back(avviso.elemento + "=" + avviso.valore + ":" + avviso.tipo + "/" +
+                         std::to_string(avviso.lunghezza));
+    }
+    EXPECT_THAT(avvisi,
+                ::testing::ElementsAre("trxNome=ABCDEFGHIJ:AN/8", "trxCodPrestazione=89.7:ANF/7",
+                                       "trxContinuativo=YES:B/1", "trxDataInizio=2009-02-30:DATE/8",
+                                       "trxDataNascita=15/03/2009:DATE/8"));
 }
 
 TEST_F(FieldWriterTest, AWarningQuotesOnlyTheStartOfAHugeValue) {
