@@ -23,6 +23,7 @@ class TfrmLogin;
 class XmlDocument;
 class XmlNode;
 class BloccoCartella;
+struct Cartella;
 
 // The five paths of one patient's upload file (full paths).
 struct PercorsiPaziente {
@@ -193,6 +194,49 @@ class TfrmMain {
     // The text of the error that ended the last run (EsitoInvio::Interrotto).
     const std::string& erroreInvio() const { return erroreInvio_; }
 
+    // ---- What a run does with a patient (shared by the run and its dry run) ----
+    // What the working folders say of a patient, in the order the run tries
+    // them; Libero leaves the choice to the last visit (decidiRipresa).
+    enum class StatoCartelle {
+        SenzaCodiceFiscale,
+        CodiceNonValido,  // it could not name a file
+        Inviato,          // accepted: "inviati/" holds it
+        ConErr,           // the record lacked mandatory data: its ".err" marker
+        InvioInterrotto,  // built by a run that stopped before filing it: made again
+        Rifiutato,        // left in "kvt/xml/" by a refusal
+        Libero,
+    };
+    StatoCartelle statoCartelle(const std::string& codiceFiscale,
+                                const PercorsiPaziente& percorsi) const;
+    // For a patient the folders leave free, given its last visit.
+    enum class Ripresa {
+        NonVisitato,          // sent before, not visited since: already sent
+        RecuperoNoConn,       // waiting for a connection and still current: taken back
+        RicostruzioneNoConn,  // waiting for a connection, visited since (or empty): rebuilt
+        Costruzione,          // never sent, or visited since the last accepted sending
+    };
+    Ripresa decidiRipresa(const PercorsiPaziente& percorsi, const std::string& codiceFiscale,
+                          const DateTime& ultimaVisita) const;
+    // The last visit of the last accepted sending, as the last-visit file
+    // holds it; nothing when it holds none that can be read.
+    std::optional<DateTime> ultimoInvioAccettato(const std::string& codiceFiscale) const;
+    // The current patient's last visit as the host gives it; nothing for a
+    // patient without visits.
+    std::optional<DateTime> ultimaVisitaRegistrata();
+    // The upload file's skeleton and record of the host's current patient,
+    // built into `documento` as creaTracciato builds it, not saved. Raises
+    // when the host or the document fails.
+    Cartella costruisciTracciato(XmlDocument& documento);
+
+    // ---- The dry run ----
+    // "Verifica": walks the patients as "Riprendi" would, builds the records
+    // it would build, changes nothing and writes its report below
+    // "kvt/verifica/" (verifica.cpp).
+    void cmdVerificaClick();
+    // What the last dry run told the operator (the predicted summary and the
+    // report's paths); empty before one.
+    const std::string& testoVerifica() const { return testoVerifica_; }
+
     // ---- Phase 1: building ----
     // Builds and saves the upload file of the host's current patient at
     // `percorso`; a record lacking mandatory data is saved as percorso + ".err".
@@ -204,6 +248,8 @@ class TfrmMain {
     // date with the latest time of that date; now minus 5 seconds when the
     // host gives none.
     DateTime dataUltimaVisita();
+    // The cartella "kvt/" with its trailing separator.
+    const std::string& cartellaKvt() const { return cartellaKvt_; }
     // The text of the last-visit query for a host patient identifier.
     static std::string queryUltimaVisita(const std::string& idPaziente);
     // The file's last-write time (local, two-second precision); nothing when
@@ -267,6 +313,7 @@ class TfrmMain {
     Contatori contatori_;
     EsitoInvio esito_ = EsitoInvio::NessunInvio;
     std::string erroreInvio_;
+    std::string testoVerifica_;
     bool chiusa_ = false;
     bool comandoInCorso_ = false;
 };

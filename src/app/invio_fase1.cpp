@@ -135,40 +135,43 @@ void TfrmMain::elaboraPaziente(int i, int n) {
     suLog("paz:" + codiceFiscale + " " + lblPaz.caption() + " in " + percorsi.fileXml);
 
     const std::string fase = "Fase 1: paz" + std::to_string(i);
-    if (codiceFiscale.empty()) {
-        suLog(fase + "  SCARTATO (non inviabile perchè privo di codice fiscale) " +
-              percorsi.fileXml);
-        ++contatori_.nScartati;
-    } else if (!codiceFiscaleValidoComeNomeFile(codiceFiscale)) {
-        // The code names the patient's files: one that could name a file
-        // elsewhere, or no file at all, is never used as a name.
-        suLog(fase + "  SCARTATO (codice fiscale non valido come nome di file) " + codiceFiscale);
-        ++contatori_.nScartati;
-    } else if (esisteFile(percorsi.fileInviato)) {
-        suLog(fase + " INVIATO_PREC (già inviato )  " + percorsi.fileXml);
-        completaInvioInterrotto(percorsi, codiceFiscale);
-        ++contatori_.nGiaInviati;
-    } else if (esisteFile(percorsi.fileErr)) {
-        suLog(fase +
-              "  SCARTATO (già presente con .err. e non inviabile perchè dati obbligatori "
-              "mancanti) " +
-              percorsi.fileXml);
-        ++contatori_.nScartati;
-    } else if (esisteFile(percorsi.fileXml) &&
-               (fileVuoto(percorsi.fileXml) ||
-                invioInCorso().interrotto(nomeFile(percorsi.fileXml)))) {
-        // The run that built this file stopped before filing it (or the
-        // file's content was lost with the power): it may never have reached
-        // the service, so it is made and sent again.
-        suLog(fase + "  RIPRESO (invio precedente interrotto, tracciato da rifare) " +
-              percorsi.fileXml);
-        cancellaFile(percorsi.fileXml);
-        costruisciEInvia(i, n, percorsi, codiceFiscale);
-    } else if (esisteFile(percorsi.fileXml)) {
-        suLog(fase + "  SCARTATO (già tentato invio ma rifiutato dal server) " + percorsi.fileXml);
-        ++contatori_.nScartati;
-    } else {
-        costruisciEInvia(i, n, percorsi, codiceFiscale);
+    switch (statoCartelle(codiceFiscale, percorsi)) {
+        case StatoCartelle::SenzaCodiceFiscale:
+            suLog(fase + "  SCARTATO (non inviabile perchè privo di codice fiscale) " +
+                  percorsi.fileXml);
+            ++contatori_.nScartati;
+            break;
+        case StatoCartelle::CodiceNonValido:
+            suLog(fase + "  SCARTATO (codice fiscale non valido come nome di file) " +
+                  codiceFiscale);
+            ++contatori_.nScartati;
+            break;
+        case StatoCartelle::Inviato:
+            suLog(fase + " INVIATO_PREC (già inviato )  " + percorsi.fileXml);
+            completaInvioInterrotto(percorsi, codiceFiscale);
+            ++contatori_.nGiaInviati;
+            break;
+        case StatoCartelle::ConErr:
+            suLog(fase +
+                  "  SCARTATO (già presente con .err. e non inviabile perchè dati obbligatori "
+                  "mancanti) " +
+                  percorsi.fileXml);
+            ++contatori_.nScartati;
+            break;
+        case StatoCartelle::InvioInterrotto:
+            suLog(fase + "  RIPRESO (invio precedente interrotto, tracciato da rifare) " +
+                  percorsi.fileXml);
+            cancellaFile(percorsi.fileXml);
+            costruisciEInvia(i, n, percorsi, codiceFiscale);
+            break;
+        case StatoCartelle::Rifiutato:
+            suLog(fase + "  SCARTATO (già tentato invio ma rifiutato dal server) " +
+                  percorsi.fileXml);
+            ++contatori_.nScartati;
+            break;
+        case StatoCartelle::Libero:
+            costruisciEInvia(i, n, percorsi, codiceFiscale);
+            break;
     }
 
     lblConteggio.setCaption("OK:" + std::to_string(contatori_.nInviati + contatori_.nGiaInviati) +
@@ -189,9 +192,8 @@ void TfrmMain::costruisciEInvia(int i, int n, const PercorsiPaziente& percorsi,
                                 const std::string& codiceFiscale) {
     const std::string fase = "Fase 1: paz" + std::to_string(i);
     const DateTime ultimaVisita = dataUltimaVisita();
-    const DataLetta inviata =
-        testoADataOra(leggiIni(paths::fromUtf8(fileIni_), kSezioneVisite, codiceFiscale));
-    if (inviata.valida && !(ultimaVisita > inviata.valore)) {
+    const Ripresa ripresa = decidiRipresa(percorsi, codiceFiscale, ultimaVisita);
+    if (ripresa == Ripresa::NonVisitato) {
         suLog(fase + " INVIATO_PREC ( già inviato. Non visitato/modificato )");
         ++contatori_.nGiaInviati;
         return;
@@ -199,19 +201,21 @@ void TfrmMain::costruisciEInvia(int i, int n, const PercorsiPaziente& percorsi,
 
     const InvioInCorso inCorso = invioInCorso();
     inCorso.inizia(nomeFile(percorsi.fileXml), dataOraATesto(ultimaVisita));
-    if (esisteFile(percorsi.fileNoConn)) {
-        const std::optional<DateTime> scritto = dataFile(percorsi.fileNoConn);
-        if (!scritto || ultimaVisita > *scritto || fileVuoto(percorsi.fileNoConn)) {
+    switch (ripresa) {
+        case Ripresa::RecuperoNoConn:
+            spostaFile(percorsi.fileNoConn, percorsi.fileXml);
+            suLog(fase + "  NOCONN (recupero xml precedente) " + percorsi.fileNoConn);
+            break;
+        case Ripresa::RicostruzioneNoConn:
             // Visited since the file was made: it no longer holds the record.
             // An empty one never held it.
             cancellaFile(percorsi.fileNoConn);
             creaTracciato(percorsi.fileXml);
-        } else {
-            spostaFile(percorsi.fileNoConn, percorsi.fileXml);
-            suLog(fase + "  NOCONN (recupero xml precedente) " + percorsi.fileNoConn);
-        }
-    } else {
-        creaTracciato(percorsi.fileXml);
+            break;
+        case Ripresa::Costruzione:
+        case Ripresa::NonVisitato:
+            creaTracciato(percorsi.fileXml);
+            break;
     }
 
     if (!esisteFile(percorsi.fileXml)) {
@@ -222,6 +226,60 @@ void TfrmMain::costruisciEInvia(int i, int n, const PercorsiPaziente& percorsi,
     }
     inviaPaziente(i, n, percorsi, codiceFiscale, ultimaVisita);
     inCorso.termina();
+}
+
+TfrmMain::StatoCartelle TfrmMain::statoCartelle(const std::string& codiceFiscale,
+                                                const PercorsiPaziente& percorsi) const {
+    if (codiceFiscale.empty()) {
+        return StatoCartelle::SenzaCodiceFiscale;
+    }
+    if (!codiceFiscaleValidoComeNomeFile(codiceFiscale)) {
+        // The code names the patient's files: one that could name a file
+        // elsewhere, or no file at all, is never used as a name.
+        return StatoCartelle::CodiceNonValido;
+    }
+    if (esisteFile(percorsi.fileInviato)) {
+        return StatoCartelle::Inviato;
+    }
+    if (esisteFile(percorsi.fileErr)) {
+        return StatoCartelle::ConErr;
+    }
+    if (!esisteFile(percorsi.fileXml)) {
+        return StatoCartelle::Libero;
+    }
+    // The run that built this file stopped before filing it (or the file's
+    // content was lost with the power): it may never have reached the
+    // service, so it is made and sent again.
+    if (fileVuoto(percorsi.fileXml) || invioInCorso().interrotto(nomeFile(percorsi.fileXml))) {
+        return StatoCartelle::InvioInterrotto;
+    }
+    return StatoCartelle::Rifiutato;
+}
+
+TfrmMain::Ripresa TfrmMain::decidiRipresa(const PercorsiPaziente& percorsi,
+                                          const std::string& codiceFiscale,
+                                          const DateTime& ultimaVisita) const {
+    const std::optional<DateTime> inviata = ultimoInvioAccettato(codiceFiscale);
+    if (inviata && !(ultimaVisita > *inviata)) {
+        return Ripresa::NonVisitato;
+    }
+    if (!esisteFile(percorsi.fileNoConn)) {
+        return Ripresa::Costruzione;
+    }
+    const std::optional<DateTime> scritto = dataFile(percorsi.fileNoConn);
+    if (!scritto || ultimaVisita > *scritto || fileVuoto(percorsi.fileNoConn)) {
+        return Ripresa::RicostruzioneNoConn;
+    }
+    return Ripresa::RecuperoNoConn;
+}
+
+std::optional<DateTime> TfrmMain::ultimoInvioAccettato(const std::string& codiceFiscale) const {
+    const DataLetta inviata =
+        testoADataOra(leggiIni(paths::fromUtf8(fileIni_), kSezioneVisite, codiceFiscale));
+    if (!inviata.valida) {
+        return std::nullopt;
+    }
+    return inviata.valore;
 }
 
 void TfrmMain::completaInvioInterrotto(const PercorsiPaziente& percorsi,
@@ -271,21 +329,7 @@ XmlNode TfrmMain::creaElementoTesto(XmlDocument& documento, const std::string& n
 void TfrmMain::creaTracciato(const std::string& percorso) {
     try {
         XmlDocument documento;
-        documento.setAsync(false);
-        documento.setValidateOnParse(false);
-        documento.setResolveExternals(false);
-        if (!documento.loadXML(creaIntestazione("vekRichiesta", nomeFile(fileDtdRichiesta_)))) {
-            throw Error(documento.parseError().reason);
-        }
-        XmlNode radice = documento.documentElement();
-        radice.appendChild(creaElementoTesto(documento, "vekVersione", "KVT 1.1"));
-        radice.appendChild(creaElementoTesto(documento, "vekTipoOperazione", "UPLO"));
-        XmlNode pazienti = documento.createElement("vekPazienti");
-        XmlNode paziente = documento.createElement("vekPaziente");
-        const Cartella cartella = creaCartella(documento, kModalitaCompleta, hostAttivo());
-        paziente.appendChild(cartella.elemento);
-        pazienti.appendChild(paziente);
-        radice.appendChild(pazienti);
+        const Cartella cartella = costruisciTracciato(documento);
 
         // Saving replaces the file in one step: a later run never finds half
         // an upload file. A record lacking mandatory data goes straight to its
@@ -310,6 +354,25 @@ void TfrmMain::creaTracciato(const std::string& percorso) {
     }
 }
 
+Cartella TfrmMain::costruisciTracciato(XmlDocument& documento) {
+    documento.setAsync(false);
+    documento.setValidateOnParse(false);
+    documento.setResolveExternals(false);
+    if (!documento.loadXML(creaIntestazione("vekRichiesta", nomeFile(fileDtdRichiesta_)))) {
+        throw Error(documento.parseError().reason);
+    }
+    XmlNode radice = documento.documentElement();
+    radice.appendChild(creaElementoTesto(documento, "vekVersione", "KVT 1.1"));
+    radice.appendChild(creaElementoTesto(documento, "vekTipoOperazione", "UPLO"));
+    XmlNode pazienti = documento.createElement("vekPazienti");
+    XmlNode paziente = documento.createElement("vekPaziente");
+    Cartella cartella = creaCartella(documento, kModalitaCompleta, hostAttivo());
+    paziente.appendChild(cartella.elemento);
+    pazienti.appendChild(paziente);
+    radice.appendChild(pazienti);
+    return cartella;
+}
+
 std::string TfrmMain::queryUltimaVisita(const std::string& idPaziente) {
     // The time is that of the latest visit on the latest date, not the latest
     // time of any visit: a later visit on the same day must count as a change.
@@ -320,12 +383,19 @@ std::string TfrmMain::queryUltimaVisita(const std::string& idPaziente) {
            letteraleSql(idPaziente);
 }
 
-DateTime TfrmMain::dataUltimaVisita() {
+std::optional<DateTime> TfrmMain::ultimaVisitaRegistrata() {
     Tvellopat& host = hostAttivo();
     const std::string id = host.leggi_attributo("id_paziente_vd");
     const DataLetta visita = testoADataOra(host.sql_dump_string("todo", queryUltimaVisita(id)));
-    if (visita.valida) {
-        return visita.valore;
+    if (!visita.valida) {
+        return std::nullopt;
+    }
+    return visita.valore;
+}
+
+DateTime TfrmMain::dataUltimaVisita() {
+    if (const std::optional<DateTime> visita = ultimaVisitaRegistrata()) {
+        return *visita;
     }
     return clock::now().addSeconds(-5);
 }
