@@ -1,5 +1,6 @@
 #include "ui/headless/headless.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <filesystem>
@@ -180,7 +181,8 @@ class FinestreNonPresidiate final : public Windowing {
 
     void messageBox(const std::string& text, const std::string&, MessageIcon icon) override {
         avanzamento_.primaDiUnMessaggio();
-        if (finestra_ && text == finestra_->testoRiepilogo()) {
+        if (finestra_ &&
+            (text == finestra_->testoRiepilogo() || text == finestra_->testoVerifica())) {
             scrivi(Flusso::Uscita, righeUnix(text) + "\n");
         } else {
             scriviMessaggio(righeUnix(text));
@@ -245,6 +247,12 @@ class FinestreNonPresidiate final : public Windowing {
                 break;
             case Comando::Opzioni:
                 finestra.cmdConfigClick();
+                break;
+            case Comando::Verifica:
+                finestra.cmdVerificaClick();
+                if (finestra.ultimoEsito() != EsitoInvio::Completato) {
+                    conErrori_ = true;
+                }
                 break;
         }
     }
@@ -385,8 +393,12 @@ int runHeadless(int argc, char** argv) {
             break;
     }
     // Without its connector the program cannot send: it says which file is
-    // missing instead of failing at the first call.
-    if (const std::optional<std::string> mancante = connettoreMancante()) {
+    // missing instead of failing at the first call. The dry run alone never
+    // uses it.
+    const bool soloVerifiche = std::all_of(riga.comandi.begin(), riga.comandi.end(),
+                                           [](Comando c) { return c == Comando::Verifica; });
+    if (const std::optional<std::string> mancante =
+            soloVerifiche ? std::nullopt : connettoreMancante()) {
         scriviMessaggio(righeUnix(*mancante));
         return kFattoConErrori;
     }

@@ -13,7 +13,7 @@ struct OpzioneComando {
 const OpzioneComando kComandi[] = {
     {"--nuovo-invio", Comando::NuovoInvio}, {"--riprendi", Comando::Riprendi},
     {"--test-linea", Comando::TestLinea},   {"--invio-singolo", Comando::InvioSingolo},
-    {"--opzioni", Comando::Opzioni},
+    {"--opzioni", Comando::Opzioni},        {"--verifica", Comando::Verifica},
 };
 
 [[noreturn]] void errore(const std::string& motivo) {
@@ -155,6 +155,9 @@ std::string testoAiuto() {
            "  --invio-singolo   \"Invio Singolo\": invia il file fisso AAAAAA00A00A000A_kvt.xml\n"
            "  --opzioni         \"Opzioni\": le impostazioni del connettore (senza finestre:\n"
            "                    usare lkconfig --show e lkconfig --set NOME=VALORE)\n"
+           "  --verifica        prova senza inviare nulla: dice paziente per paziente che cosa\n"
+           "                    farà il prossimo \"Riprendi\" e quali dati mancano; scrive il\n"
+           "                    rapporto (HTML e CSV) in kvt/verifica/ e non cambia altro\n"
            "\n"
            "Opzioni:\n"
            "  --program-dir CARTELLA  cartella del programma (predefinita: quella\n"
@@ -171,7 +174,8 @@ std::string testoAiuto() {
            "l'avanzamento su una riga.\n"
            "\n"
            "Stato d'uscita: 0 fatto; 1 accesso non riuscito; 2 uso errato; 3 fatto, ma con\n"
-           "errori di creazione o di invio, o un comando non riuscito.\n";
+           "errori di creazione o di invio, o un comando non riuscito (anche una verifica\n"
+           "il cui rapporto non si è potuto scrivere).\n";
 }
 
 }  // namespace kvt::headless

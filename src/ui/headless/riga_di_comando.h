@@ -3,8 +3,9 @@
 //   vd_kvt [--program-dir DIR]                      the login window, then the main window
 //   vd_kvt [--program-dir DIR] --utente USER [--password-file FILE] [--debug] COMMAND...
 //   vd_kvt --help | --version
-// COMMAND is --nuovo-invio, --riprendi, --test-linea, --invio-singolo or
-// --opzioni, clicked in the order given. The password is never an argument.
+// COMMAND is --nuovo-invio, --riprendi, --test-linea, --invio-singolo,
+// --opzioni or --verifica (the dry run), clicked in the order given. The password is never an
+// argument.
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,7 +13,7 @@
 namespace kvt::headless {
 
 // A command of the unattended run: the button of the main window it clicks.
-enum class Comando { NuovoInvio, Riprendi, TestLinea, InvioSingolo, Opzioni };
+enum class Comando { NuovoInvio, Riprendi, TestLinea, InvioSingolo, Opzioni, Verifica };
 
 struct RigaDiComando {
     enum class Azione {
