@@ -2,11 +2,16 @@
 // the run's own decisions (statoCartelle, decidiRipresa) and record building
 // (costruisciTracciato), but nothing sent, written, moved or deleted below
 // "kvt/" except the report in "kvt/verifica/" and two log lines.
+#include <condition_variable>
+#include <deque>
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/frm_main.h"
@@ -118,14 +123,94 @@ std::string motivoRifiuto(const std::string& fileRisposta) {
     return "rifiutato dal servizio: codice " + codice + " - " + descrizione;
 }
 
+// Checks the records against the document type on a thread of its own,
+// while the walk reads and builds the next patients: the check then costs
+// the walk almost no time. A few records wait at most, so memory stays that
+// of a few records.
+class ControlloInParallelo {
+  public:
+    explicit ControlloInParallelo(const std::string& fileDtd)
+        : validatore_(fileDtd), thread_([this] { lavora(); }) {}
+    ~ControlloInParallelo() { ferma(); }
+    ControlloInParallelo(const ControlloInParallelo&) = delete;
+    ControlloInParallelo& operator=(const ControlloInParallelo&) = delete;
+
+    void accoda(std::size_t riga, std::string testo) {
+        std::unique_lock blocco(mutex_);
+        spazio_.wait(blocco, [this] { return coda_.size() < kInAttesaMassimi; });
+        coda_.emplace_back(riga, std::move(testo));
+        lavoro_.notify_one();
+    }
+
+    // Every check done, by the row it belongs to.
+    std::vector<std::pair<std::size_t, ValidatoreDtd::Esito>> esiti() {
+        ferma();
+        return std::move(esiti_);
+    }
+
+  private:
+    static constexpr std::size_t kInAttesaMassimi = 3;
+
+    void lavora() {
+        std::unique_lock blocco(mutex_);
+        for (;;) {
+            lavoro_.wait(blocco, [this] { return fine_ || !coda_.empty(); });
+            if (coda_.empty()) {
+                return;
+            }
+            auto [riga, testo] = std::move(coda_.front());
+            coda_.pop_front();
+            spazio_.notify_one();
+            blocco.unlock();
+            ValidatoreDtd::Esito esito = validatore_.valida(testo);
+            blocco.lock();
+            esiti_.emplace_back(riga, std::move(esito));
+        }
+    }
+
+    void ferma() {
+        {
+            const std::lock_guard blocco(mutex_);
+            fine_ = true;
+        }
+        lavoro_.notify_one();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+    ValidatoreDtd validatore_;
+    std::mutex mutex_;
+    std::condition_variable lavoro_;
+    std::condition_variable spazio_;
+    std::deque<std::pair<std::size_t, std::string>> coda_;
+    std::vector<std::pair<std::size_t, ValidatoreDtd::Esito>> esiti_;
+    bool fine_ = false;
+    std::thread thread_;
+};
+
 // The walk of one dry run: it fills the report's model from the window's
 // host and working folders, reading only.
 class Verifica {
   public:
     explicit Verifica(TfrmMain& finestra)
-        : finestra_(finestra), validatore_(finestra.fileDtdRichiesta()) {}
+        : finestra_(finestra), controllo_(finestra.fileDtdRichiesta()) {
+        rapporto_.versione = TfrmMain::kVersione;
+        rapporto_.quando = clock::now();
+    }
 
-    RapportoVerifica& rapporto() { return rapporto_; }
+    // The report, once every record's check has come back.
+    RapportoVerifica& rapporto() {
+        for (auto& [riga, esito] : controllo_.esiti()) {
+            RigaVerifica& paziente = rapporto_.righe[riga];
+            paziente.validita = esito.valido ? Validita::Valida : Validita::NonValida;
+            paziente.motivoValidita = std::move(esito.motivo);
+        }
+        return rapporto_;
+    }
+    const std::string& medico() const { return rapporto_.medico; }
+    void setMedico(std::string medico) { rapporto_.medico = std::move(medico); }
+    bool fileMancanti() const { return !rapporto_.fileMancanti.empty(); }
 
     void controllaFile() {
         for (const std::string& file :
@@ -231,9 +316,9 @@ class Verifica {
             case TfrmMain::Ripresa::RecuperoNoConn:
                 riga.esito = EsitoPrevisto::DaInviare;
                 riga.motivo = motivo("in attesa di connessione (no_conn): ripreso così com'è");
-                if (const auto testo = files::readAll(paths::fromUtf8(percorsi.fileNoConn))) {
+                if (auto testo = files::readAll(paths::fromUtf8(percorsi.fileNoConn))) {
                     riga.dimensione = testo->size();
-                    controlla(*testo, riga);
+                    controlla(std::move(*testo));
                 }
                 return;
             case TfrmMain::Ripresa::RicostruzioneNoConn:
@@ -250,9 +335,11 @@ class Verifica {
         try {
             XmlDocument documento;
             const Cartella cartella = finestra_.costruisciTracciato(documento);
-            const std::string testo = documento.xml();
+            std::string testo = documento.xml();
             riga.dimensione = testo.size();
-            controlla(testo, riga);
+            if (!isErrore(cartella.testoErrori)) {
+                controlla(std::move(testo));
+            }
             for (const AvvisoCampo& avviso : cartella.avvisi) {
                 rapporto_.avvisi.push_back({riga.posizione, riga.nome, avviso});
             }
@@ -276,17 +363,17 @@ class Verifica {
         }
     }
 
-    void controlla(const std::string& testo, RigaVerifica& riga) const {
-        const ValidatoreDtd::Esito esito = validatore_.valida(testo);
-        riga.validita = esito.valido ? Validita::Valida : Validita::NonValida;
-        riga.motivoValidita = esito.motivo;
+    // The row is the next one of the report.
+    void controlla(std::string testo) {
+        controllo_.accoda(rapporto_.righe.size(), std::move(testo));
     }
 
     TfrmMain& finestra_;
-    ValidatoreDtd validatore_;
     RapportoVerifica rapporto_;
     std::map<std::string, Stato> lasciati_;
     std::map<std::string, std::vector<std::string>> mancantiLasciati_;
+    // Last: its thread stops before the rest goes.
+    ControlloInParallelo controllo_;
 };
 
 }  // namespace
@@ -303,16 +390,13 @@ void TfrmMain::cmdVerificaClick() {
     lblConteggio.setCaption("---");
 
     Verifica verifica(*this);
-    RapportoVerifica& rapporto = verifica.rapporto();
-    rapporto.versione = kVersione;
-    rapporto.quando = clock::now();
     int n = 0;
     try {
         Tvellopat& host = hostAttivo();
-        rapporto.medico = host.leggi_attributo("userid_utente");
+        verifica.setMedico(host.leggi_attributo("userid_utente"));
         verifica.controllaFile();
-        if (rapporto.fileMancanti.empty()) {
-            n = host.carica("codice_medico =" + rapporto.medico + "|tipo_di_convenzione=S",
+        if (!verifica.fileMancanti()) {
+            n = host.carica("codice_medico =" + verifica.medico() + "|tipo_di_convenzione=S",
                             "alfabetico");
         }
         suLog("VERIFICA - Pazienti totali: " + std::to_string(n) + " versione " + kVersione +
@@ -333,6 +417,7 @@ void TfrmMain::cmdVerificaClick() {
     lblFase.setCaption("---");
     lblPaz.setCaption("---");
 
+    const RapportoVerifica& rapporto = verifica.rapporto();
     const std::string cartella = cartellaKvt_ + kSottocartella + paths::kSeparator;
     // Two checks within one second keep both reports.
     std::string base = cartella + nomeRapporto(rapporto.quando);

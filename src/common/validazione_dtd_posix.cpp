@@ -117,8 +117,11 @@ struct ValidatoreDtd::Stato {
     xmlDtdPtr dtd = nullptr;
     std::string motivoDtd;
     // Validation builds each element's content automaton in the shared DTD
-    // the first time it meets the element: one validation at a time.
+    // the first time it meets the element: one validation at a time. The
+    // parser is kept between documents with its dictionary of names, which
+    // a run's records share almost whole.
     std::mutex validazione;
+    std::unique_ptr<xmlParserCtxt, LiberaParser> parser;
     ~Stato() { xmlFreeDtd(dtd); }
 };
 
@@ -168,7 +171,11 @@ ValidatoreDtd::Esito ValidatoreDtd::valida(std::string_view documento) const {
         return esito;
     }
     PrimoErrore errore;
-    std::unique_ptr<xmlParserCtxt, LiberaParser> parser(xmlNewParserCtxt());
+    std::lock_guard blocco(stato_->validazione);
+    if (!stato_->parser) {
+        stato_->parser.reset(xmlNewParserCtxt());
+    }
+    xmlParserCtxt* parser = stato_->parser.get();
     if (!parser) {
         esito.motivo = "memoria insufficiente per la verifica DTD";
         return esito;
@@ -176,8 +183,8 @@ ValidatoreDtd::Esito ValidatoreDtd::valida(std::string_view documento) const {
     // No network, and neither the DTD the document names nor its entities
     // are loaded or substituted: the document is taken as it is written.
     std::unique_ptr<xmlDoc, LiberaDoc> doc(xmlCtxtReadMemory(
-        parser.get(), documento.data(), static_cast<int>(documento.size()), nullptr, "UTF-8",
-        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+        parser, documento.data(), static_cast<int>(documento.size()), nullptr, "UTF-8",
+        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT));
     if (!doc || !parser->wellFormed) {
         esito.motivo = motivoBreve(conRiga("XML non ben formato", errore.riga), errore.testo);
         return esito;
@@ -195,7 +202,6 @@ ValidatoreDtd::Esito ValidatoreDtd::valida(std::string_view documento) const {
     }
     int risultato = 0;
     {
-        std::lock_guard blocco(stato_->validazione);
         std::unique_ptr<xmlValidCtxt, LiberaValidazione> validazione(xmlNewValidCtxt());
         if (!validazione) {
             esito.motivo = "memoria insufficiente per la verifica DTD";
