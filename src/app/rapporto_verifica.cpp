@@ -302,7 +302,9 @@ void sezioneQualita(const RapportoVerifica& rapporto, std::string& out) {
 
     out += "<h3>Avvisi</h3>\n";
     if (rapporto.avvisi.empty()) {
-        out += "<p>Nessun valore tagliato o data illeggibile nei tracciati da inviare.</p>\n";
+        out +=
+            "<p>Nessun valore tagliato, sì/no non riconosciuto o data illeggibile nei tracciati da "
+            "inviare.</p>\n";
         return;
     }
     out +=

@@ -341,7 +341,11 @@ class Verifica {
                 controlla(std::move(testo));
             }
             for (const AvvisoCampo& avviso : cartella.avvisi) {
-                rapporto_.avvisi.push_back({riga.posizione, riga.nome, avviso});
+                // An "ANF" value of another length is written whole, as the
+                // host holds it: most codes are, so it is no news to the office.
+                if (avviso.tipo != "ANF") {
+                    rapporto_.avvisi.push_back({riga.posizione, riga.nome, avviso});
+                }
             }
             if (!isErrore(cartella.testoErrori)) {
                 riga.esito = EsitoPrevisto::DaInviare;
