@@ -208,6 +208,10 @@ class TfrmMain {
     };
     StatoCartelle statoCartelle(const std::string& codiceFiscale,
                                 const PercorsiPaziente& percorsi) const;
+    // Reads, before a walk of the patients, which upload a stopped run left
+    // unfiled. Read once: every sending of the walk rewrites the note, and
+    // the patient it named may come after them.
+    void leggiInvioInterrotto() { invioInterrotto_ = invioInCorso().leggi(); }
     // For a patient the folders leave free, given its last visit.
     enum class Ripresa {
         NonVisitato,          // sent before, not visited since: already sent
@@ -314,6 +318,7 @@ class TfrmMain {
     EsitoInvio esito_ = EsitoInvio::NessunInvio;
     std::string erroreInvio_;
     std::string testoVerifica_;
+    std::optional<InvioInCorso::Nota> invioInterrotto_;
     bool chiusa_ = false;
     bool comandoInCorso_ = false;
 };

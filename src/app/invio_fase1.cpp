@@ -108,6 +108,7 @@ void TfrmMain::eseguiPazienti() {
         return;
     }
     rimuoviScrittureInterrotte();
+    leggiInvioInterrotto();
     Tvellopat& host = hostAttivo();
     const std::string medico = host.leggi_attributo("userid_utente");
     const int n = host.carica("codice_medico =" + medico + "|tipo_di_convenzione=S", "alfabetico");
@@ -250,7 +251,8 @@ TfrmMain::StatoCartelle TfrmMain::statoCartelle(const std::string& codiceFiscale
     // The run that built this file stopped before filing it (or the file's
     // content was lost with the power): it may never have reached the
     // service, so it is made and sent again.
-    if (fileVuoto(percorsi.fileXml) || invioInCorso().interrotto(nomeFile(percorsi.fileXml))) {
+    if (fileVuoto(percorsi.fileXml) ||
+        (invioInterrotto_ && invioInterrotto_->di(nomeFile(percorsi.fileXml)))) {
         return StatoCartelle::InvioInterrotto;
     }
     return StatoCartelle::Rifiutato;
@@ -287,13 +289,13 @@ void TfrmMain::completaInvioInterrotto(const PercorsiPaziente& percorsi,
     // Accepted and filed, but the run stopped before storing the last visit
     // of that sending: store it now, or the patient would be sent again
     // after the next reset although not visited since.
-    const InvioInCorso inCorso = invioInCorso();
-    const std::optional<std::string> ultimaVisita = inCorso.interrotto(nomeFile(percorsi.fileXml));
+    const std::optional<std::string> ultimaVisita =
+        invioInterrotto_ ? invioInterrotto_->di(nomeFile(percorsi.fileXml)) : std::nullopt;
     if (!ultimaVisita || !testoADataOra(*ultimaVisita).valida) {
         return;
     }
     registraUltimaVisita(codiceFiscale, *ultimaVisita);
-    inCorso.termina();
+    invioInCorso().termina();
 }
 
 void TfrmMain::registraUltimaVisita(const std::string& codiceFiscale,

@@ -20,16 +20,16 @@ void InvioInCorso::termina() const {
     cancellaFile(file_);
 }
 
-std::optional<std::string> InvioInCorso::interrotto(const std::string& nomeFile) const {
+std::optional<InvioInCorso::Nota> InvioInCorso::leggi() const {
     const std::optional<std::string> nota = files::readAll(paths::fromUtf8(file_));
     if (!nota) {
         return std::nullopt;
     }
     const std::size_t fine = nota->find('\n');
-    if (fine == std::string::npos || nota->compare(0, fine, nomeFile) != 0) {
+    if (fine == std::string::npos) {
         return std::nullopt;
     }
-    return nota->substr(fine + 1);
+    return Nota{nota->substr(0, fine), nota->substr(fine + 1)};
 }
 
 }  // namespace kvt

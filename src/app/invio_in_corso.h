@@ -23,9 +23,16 @@ class InvioInCorso {
     void inizia(const std::string& nomeFile, const std::string& ultimaVisita) const;
     // The file noted was filed: nothing is in progress any more.
     void termina() const;
-    // When the last note names this upload file, its sending was never
-    // completed: gives the last-visit text noted with it.
-    std::optional<std::string> interrotto(const std::string& nomeFile) const;
+    // The note as it stands: the upload file named and its last-visit text.
+    struct Nota {
+        std::string nomeFile;
+        std::string ultimaVisita;
+        // The last-visit text when the note names this upload file.
+        std::optional<std::string> di(const std::string& nome) const {
+            return nome == nomeFile ? std::optional(ultimaVisita) : std::nullopt;
+        }
+    };
+    std::optional<Nota> leggi() const;
 
   private:
     std::string file_;

@@ -399,6 +399,7 @@ void TfrmMain::cmdVerificaClick() {
         Tvellopat& host = hostAttivo();
         verifica.setMedico(host.leggi_attributo("userid_utente"));
         verifica.controllaFile();
+        leggiInvioInterrotto();
         if (!verifica.fileMancanti()) {
             n = host.carica("codice_medico =" + verifica.medico() + "|tipo_di_convenzione=S",
                             "alfabetico");

@@ -888,6 +888,27 @@ TEST_F(InvioTest, AnUploadAStoppedRunLeftUnfiledIsMadeAndSentAgain) {
     EXPECT_EQ(connettore.richieste.size(), 2u);
 }
 
+// Every sending rewrites the note, so the run reads it once before the
+// first patient: the upload it names is made again also when other patients
+// were sent before it.
+TEST_F(InvioTest, TheUnfiledUploadIsMadeAgainAfterOtherSendingsOfTheRun) {
+    studio.aggiungi({.codice = "a", .cognome = "ALFA", .nome = "A", .codiceFiscale = "AAA"});
+    studio.aggiungi({.codice = "b", .cognome = "BETA", .nome = "B", .codiceFiscale = "BBB"});
+    fs::create_directories(studio.xml());
+    scriviFileDiProva(xml("BBB"), "<vekRichiesta/>");
+    scriviFileDiProva(finestra->fileInvioInCorso(), nome("BBB") + "\n2009-03-12\t08:00");
+
+    const std::vector<std::string> righe = esegui();
+
+    EXPECT_TRUE(contiene(righe,
+                         "Fase 1: paz2  RIPRESO (invio precedente interrotto, tracciato "
+                         "da rifare) " +
+                             xml("BBB") + kOra));
+    EXPECT_EQ(fileIn(studio.xml() / "inviati", ".xml"),
+              (std::vector<std::string>{nome("AAA"), nome("BBB")}));
+    EXPECT_EQ(finestra->contatori().nInviati, 2);
+}
+
 // Files are renamed into place without waiting for the disk, so after a
 // power cut a new one can come back empty: an empty upload is never passed
 // over as refused nor taken back as waiting, it is made again.
