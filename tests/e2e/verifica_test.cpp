@@ -272,9 +272,9 @@ TEST_F(Verifica, ChangesNothingAndPredictsTheNextResumePatientByPatient) {
     scrivi(xml() / interrotto, unUpload);
     scrivi(kvt() / "invio_in_corso", interrotto + "\n" + visitaOggi(inRiposo[2]));
     // Its name is markup, which the page must show, not run; it also puts
-    // the patient first in the list, as the note of the cut sending is
-    // replaced by the next sending that begins.
-    sql("UPDATE pazienti SET cognome = '<script>' WHERE codice_fiscale = '" + inRiposo[2] + "';");
+    // the patient last in the list, after sendings that each rewrite the
+    // note of the cut one.
+    sql("UPDATE pazienti SET cognome = 'Zz<script>' WHERE codice_fiscale = '" + inRiposo[2] + "';");
 
     const StatoCartelle prima = cartelle();
     ASSERT_THAT(prima.err, Not(IsEmpty()));
