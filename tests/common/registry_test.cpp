@@ -3,6 +3,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "common/reg_file.h"
 #include "common/registry.h"
@@ -88,9 +91,10 @@ TEST(RegFileTest, KeyDeletionAndValueDeletion) {
 class RegistryStoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // One file per process: CTest runs the cases of this fixture at once,
+        // and one of them removes its file.
         path_ = std::filesystem::temp_directory_path() /
-                ("kvt_registry_test_" +
-                 std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".reg");
+                ("kvt_registry_test_" + std::to_string(::getpid()) + ".reg");
         std::ofstream(path_, std::ios::binary) << kExport;
         ::setenv("KVT_REGISTRY", path_.c_str(), 1);
     }
