@@ -272,6 +272,17 @@ class TfrmMain {
     // One value of the document by XPath: the parser's reason when it did
     // not parse, the node's text, or "empty".
     static std::string dammi(const XmlDocument& documento, const std::string& xpath);
+    // How every answer of the service is read: its limits and XPath (set before loading it).
+    static void limitiRisposta(XmlDocument& documento);
+    // An answer's error code and description: the whole request's when it
+    // has one (`dellaRichiesta`), else the patient's; both empty when the
+    // service accepted.
+    struct CodiciRisposta {
+        std::string codice;
+        std::string descrizione;
+        bool dellaRichiesta = false;
+    };
+    static CodiciRisposta codiciRisposta(const XmlDocument& documento);
 
   private:
     void notificaCaption();

@@ -139,10 +139,7 @@ bool TfrmMain::leggiRisposta(std::string risposta, const std::string& fileRispos
     // checked before the file is read, so that no answer costs the parser
     // more than a bounded amount of memory.
     XmlDocument documento;
-    documento.setAsync(false);
-    documento.setProperty("ProhibitDTD", "true");
-    documento.setProperty("MaxXMLSize", "1024");
-    documento.setProperty("MaxElementDepth", "256");
+    limitiRisposta(documento);
     if (salvata) {
         documento.load(paths::fromUtf8(fileRisposta));
     } else {
@@ -150,29 +147,41 @@ bool TfrmMain::leggiRisposta(std::string risposta, const std::string& fileRispos
         // said: an earlier answer left in its place must not decide this one.
         documento.loadXML(risposta);
     }
-    documento.setProperty("SelectionLanguage", "XPath");
-
-    std::string codice = dammi(documento, "/vekRisposta/vekCodiceErrore");
-    std::string descrizione;
-    bool accettato = false;
-    if (!codice.empty()) {
-        descrizione = dammi(documento, "//vekRisposta/vekDescrizioneErrore");
-        suLog("Fase 2: #3 Risposta: KO+ - CodiceErrore: " + codice +
-              " - DescrizioneErrore: " + descrizione);
+    const CodiciRisposta codici = codiciRisposta(documento);
+    const bool accettato = codici.codice.empty();
+    if (accettato) {
+        suLog("Fase 2: #3 Risposta: OK");
     } else {
-        codice = dammi(documento, "/vekRisposta/vekPazienti/vekPaziente/vekCodiceErrore");
-        if (codice.empty()) {
-            suLog("Fase 2: #3 Risposta: OK");
-            accettato = true;
-        } else {
-            descrizione =
-                dammi(documento, "/vekRisposta/vekPazienti/vekPaziente/vekDescrizioneErrore");
-            suLog("Fase 2: #3 Risposta: KO - CodiceErrore: " + codice +
-                  " - DescrizioneErrore: " + descrizione);
-        }
+        suLog(std::string("Fase 2: #3 Risposta: ") + (codici.dellaRichiesta ? "KO+" : "KO") +
+              " - CodiceErrore: " + codici.codice + " - DescrizioneErrore: " + codici.descrizione);
     }
-    errore += std::string(kCrLf) + "CodiceErr:" + codice + " DescrErr: " + descrizione;
+    errore +=
+        std::string(kCrLf) + "CodiceErr:" + codici.codice + " DescrErr: " + codici.descrizione;
     return accettato;
+}
+
+void TfrmMain::limitiRisposta(XmlDocument& documento) {
+    documento.setAsync(false);
+    documento.setProperty("ProhibitDTD", "true");
+    documento.setProperty("MaxXMLSize", "1024");
+    documento.setProperty("MaxElementDepth", "256");
+    documento.setProperty("SelectionLanguage", "XPath");
+}
+
+TfrmMain::CodiciRisposta TfrmMain::codiciRisposta(const XmlDocument& documento) {
+    CodiciRisposta codici;
+    codici.codice = dammi(documento, "/vekRisposta/vekCodiceErrore");
+    if (!codici.codice.empty()) {
+        codici.dellaRichiesta = true;
+        codici.descrizione = dammi(documento, "//vekRisposta/vekDescrizioneErrore");
+        return codici;
+    }
+    codici.codice = dammi(documento, "/vekRisposta/vekPazienti/vekPaziente/vekCodiceErrore");
+    if (!codici.codice.empty()) {
+        codici.descrizione =
+            dammi(documento, "/vekRisposta/vekPazienti/vekPaziente/vekDescrizioneErrore");
+    }
+    return codici;
 }
 
 std::string TfrmMain::dammi(const XmlDocument& documento, const std::string& xpath) {

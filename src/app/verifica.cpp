@@ -34,15 +34,9 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 constexpr const char* kSottocartella = "verifica";
 
-std::string dueCifre(int valore) {
-    return (valore < 10 ? "0" : "") + std::to_string(valore);
-}
-
 // "verifica-AAAAMMGG-HHMMSS": reports sort by their time.
 std::string nomeRapporto(const DateTime& quando) {
-    return "verifica-" + std::to_string(quando.year) + dueCifre(quando.month) +
-           dueCifre(quando.day) + "-" + dueCifre(quando.hour) + dueCifre(quando.minute) +
-           dueCifre(quando.second);
+    return "verifica-" + workstation::formatDateTime(quando, "yyyyMMdd-HHmmss");
 }
 
 // The empty mandatory elements named by a record's error text (its
@@ -86,7 +80,6 @@ std::string elencoEtichette(const std::vector<std::string>& elementi) {
 std::vector<std::string> mancantiNelMarcatore(const std::string& fileErr) {
     std::vector<std::string> mancanti;
     XmlDocument documento;
-    documento.setProperty("ProhibitDTD", "false");
     if (!documento.load(paths::fromUtf8(fileErr))) {
         return mancanti;
     }
@@ -106,21 +99,10 @@ std::string motivoRifiuto(const std::string& fileRisposta) {
         return "rifiutato dal servizio (risposta non conservata)";
     }
     XmlDocument documento;
-    documento.setAsync(false);
-    documento.setProperty("ProhibitDTD", "true");
-    documento.setProperty("MaxXMLSize", "1024");
-    documento.setProperty("MaxElementDepth", "256");
+    TfrmMain::limitiRisposta(documento);
     documento.load(paths::fromUtf8(fileRisposta));
-    std::string codice = TfrmMain::dammi(documento, "/vekRisposta/vekCodiceErrore");
-    std::string descrizione;
-    if (!codice.empty()) {
-        descrizione = TfrmMain::dammi(documento, "//vekRisposta/vekDescrizioneErrore");
-    } else {
-        codice = TfrmMain::dammi(documento, "/vekRisposta/vekPazienti/vekPaziente/vekCodiceErrore");
-        descrizione =
-            TfrmMain::dammi(documento, "/vekRisposta/vekPazienti/vekPaziente/vekDescrizioneErrore");
-    }
-    return "rifiutato dal servizio: codice " + codice + " - " + descrizione;
+    const TfrmMain::CodiciRisposta codici = TfrmMain::codiciRisposta(documento);
+    return "rifiutato dal servizio: codice " + codici.codice + " - " + codici.descrizione;
 }
 
 // Checks the records against the document type on a thread of its own,
