@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "lklib/lk_settings.h"
 
@@ -50,7 +51,11 @@ class Connection {
     Outcome exchange(const std::string& url, const std::string_view* body, long timeoutMs,
                      std::string& answer);
 
+    // The reason of a failed exchange without the settings' secrets.
+    Outcome withoutSecrets(Outcome outcome) const;
+
     Settings settings_;
+    std::vector<std::string> secrets_;
     std::string service_;
     std::string serviceUrl_;
     std::unique_ptr<Transport, TransportDeleter> transport_;
@@ -61,5 +66,16 @@ bool isValidServiceName(std::string_view service);
 // The base URL, when it is an http:// or https:// URL with a host, without
 // its trailing slashes; empty otherwise.
 std::string normalisedBaseUrl(std::string_view url);
+
+// The host of a URL, or of "host:port" without a scheme: without user
+// information and port; an IPv6 address keeps its brackets.
+std::string_view urlHost(std::string_view url);
+// This machine itself, as written: 127.0.0.0/8 in plain dotted decimal,
+// "localhost" or "[::1]". Any other spelling is taken as another host.
+bool isLoopbackHost(std::string_view host);
+// Why requests to this base URL, through this proxy (empty: none), may not
+// be sent: plain http:// carries the token and the uploads unencrypted, so
+// it may only stay on this machine. Empty when they may be sent.
+std::string plainHttpRefusal(std::string_view url, std::string_view proxy);
 
 }  // namespace kvt::lk

@@ -108,8 +108,12 @@ void Connection::Transport::setCommonOptions() {
     // Certificates are always verified, peer and host name alike.
     curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
+    // CaFile, when set, is the only trust: the bundle replaces the system's
+    // file of authorities, and the system's folder of them is left out too.
+    // Without it, the system's authorities as libcurl finds them.
     if (!settings_.caFile.empty()) {
         curl_easy_setopt(curl_, CURLOPT_CAINFO, settings_.caFile.c_str());
+        curl_easy_setopt(curl_, CURLOPT_CAPATH, nullptr);
     }
     // An empty proxy also keeps libcurl from taking one from the environment:
     // the connector goes only where its own settings say.

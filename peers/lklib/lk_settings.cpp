@@ -116,6 +116,10 @@ std::string storedValue(const SettingInfo& setting, std::string_view text, regis
             if (normalisedBaseUrl(text).empty()) {
                 return std::string(setting.name) + ": atteso un indirizzo http:// o https://";
             }
+            // The connection refuses it too; the proxy is checked there.
+            if (std::string refusal = plainHttpRefusal(text, {}); !refusal.empty()) {
+                return refusal;
+            }
             break;
         case SettingKind::ProxyUrl:
             if (text.find("://") == std::string_view::npos) {
@@ -147,6 +151,63 @@ std::optional<std::pair<std::size_t, std::size_t>> credentialSpan(std::string_vi
 }
 
 }  // namespace
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::string percentDecoded(std::string_view text) {
+    std::string result;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const int high = (text[i] == '%' && i + 2 < text.size()) ? hexValue(text[i + 1]) : -1;
+        const int low = high >= 0 ? hexValue(text[i + 2]) : -1;
+        if (low >= 0) {
+            result += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            result += text[i];
+        }
+    }
+    return result;
+}
+
+void addPassword(std::string_view url, std::vector<std::string>& secrets) {
+    const auto span = credentialSpan(url);
+    if (!span) {
+        return;
+    }
+    std::string_view password = url.substr(span->first, span->second - 1 - span->first);
+    if (const std::size_t colon = password.find(':'); colon != std::string_view::npos) {
+        password.remove_prefix(colon + 1);
+    }
+    if (!password.empty()) {
+        secrets.emplace_back(password);
+        secrets.push_back(percentDecoded(password));
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> secretsOf(const Settings& settings) {
+    std::vector<std::string> secrets;
+    if (!settings.token.empty()) {
+        secrets.push_back(settings.token);
+    }
+    addPassword(settings.url, secrets);
+    addPassword(settings.proxy, secrets);
+    return secrets;
+}
 
 bool hasCredentials(std::string_view url) {
     return credentialSpan(url).has_value();

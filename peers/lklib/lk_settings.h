@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/registry.h"
 
@@ -67,5 +68,10 @@ std::optional<long> parseMilliseconds(std::string_view text);
 // "http://host:3128"), for showing and logging.
 std::string withoutCredentials(std::string_view url);
 bool hasCredentials(std::string_view url);
+
+// What of the settings may never reach a log: the token, and the password of
+// the service's and the proxy's URL (the whole user information when it has
+// no ':'), as written and percent-decoded.
+std::vector<std::string> secretsOf(const Settings& settings);
 
 }  // namespace kvt::lk

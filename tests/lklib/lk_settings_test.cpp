@@ -132,6 +132,8 @@ TEST_F(SettingsTest, MistakesChangeNothing) {
     EXPECT_EQ(run({"--set", "Colore=blu"}), 2);
     EXPECT_EQ(run({"--set", "Url"}), 2);
     EXPECT_EQ(run({"--set", "Url=raccolta.example.org"}), 2);
+    EXPECT_EQ(run({"--set", "Url=http://raccolta.example.org"}), 2);
+    EXPECT_THAT(err_.str(), HasSubstr("https://"));
     EXPECT_EQ(run({"--set", "Proxy=proxy:3128"}), 2);
     EXPECT_EQ(run({"--bogus"}), 2);
     EXPECT_EQ(readFile(registry_), before);

@@ -32,6 +32,26 @@ inline void makeCertificate(const TempDir& temp, const std::string& name,
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
+// An authority of our own ("name.pem", "name.key") and a certificate for
+// 127.0.0.1 that it signs ("name-leaf.pem", "name-leaf.key").
+inline void makeAuthorityAndLeaf(const TempDir& temp, const std::string& name) {
+    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    const std::string ca = (temp / name).string();
+    const std::string leaf = ca + "-leaf";
+    // The authority's name is unique to this folder: its hash names no other.
+    const std::string subject = "/CN=" + name + "-" + temp.path().filename().string();
+    for (const std::string& command : {
+             "openssl req -x509 -days 2" + ec + " -subj " + subject + " -keyout " + ca +
+                 ".key -out " + ca + ".pem",
+             "openssl req -new" + ec + " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1" +
+                 " -keyout " + leaf + ".key -out " + leaf + ".csr",
+             "openssl x509 -req -days 2 -copy_extensions copy -in " + leaf + ".csr -CA " + ca +
+                 ".pem -CAkey " + ca + ".key -out " + leaf + ".pem",
+         }) {
+        ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+    }
+}
+
 // tinyproxy on a free port with a configuration of our own.
 class Tinyproxy {
   public:
