@@ -8,7 +8,82 @@
 #include "common/workstation.h"
 
 namespace kvt {
+namespace protezione_rapporto {
 namespace {
+
+// What a spreadsheet takes for the start of a formula; TAB and CR as well,
+// since some drop them when reading and then see the character after.
+bool iniziaFormula(std::string_view testo) {
+    return !testo.empty() && std::string_view("=+-@\t\r").find(testo[0]) != std::string_view::npos;
+}
+
+bool daQuotare(std::string_view testo, std::string_view separatore) {
+    return testo.find_first_of("\"\r\n") != std::string_view::npos ||
+           (!separatore.empty() && testo.find(separatore) != std::string_view::npos) ||
+           testo.starts_with('\t');
+}
+
+}  // namespace
+
+std::string testoHtml(std::string_view testo) {
+    std::string risultato;
+    risultato.reserve(testo.size());
+    for (const char c : testo) {
+        switch (c) {
+            case '&':
+                risultato += "&amp;";
+                break;
+            case '<':
+                risultato += "&lt;";
+                break;
+            case '>':
+                risultato += "&gt;";
+                break;
+            case '"':
+                risultato += "&quot;";
+                break;
+            case '\'':
+                risultato += "&#39;";
+                break;
+            default:
+                // Control characters are no XML characters: a host text
+                // holding one must not break the page.
+                if (static_cast<unsigned char>(c) < 32 && c != '\t' && c != '\n' && c != '\r') {
+                    risultato += ' ';
+                } else {
+                    risultato += c;
+                }
+        }
+    }
+    return risultato;
+}
+
+std::string cellaCsv(std::string_view testo, std::string_view separatore) {
+    // Quotes are only the file's syntax, gone once the spreadsheet has read
+    // the cell: the apostrophe is what keeps a text from running as a formula.
+    std::string cella = iniziaFormula(testo) ? "'" : "";
+    cella += testo;
+    if (!daQuotare(testo, separatore)) {
+        return cella;
+    }
+    std::string risultato = "\"";
+    for (const char c : cella) {
+        risultato += c;
+        if (c == '"') {
+            risultato += '"';
+        }
+    }
+    return risultato + "\"";
+}
+
+}  // namespace protezione_rapporto
+
+namespace {
+
+// The report's texts are all escaped alike.
+std::string html(std::string_view testo) {
+    return protezione_rapporto::testoHtml(testo);
+}
 
 const ElementoObbligatorio kElementiObbligatori[] = {
     {"trxCodRegioneAssistito", "regione dell'assistito"},
@@ -130,58 +205,6 @@ const Colonna kColonne[] = {
      [](const RigaVerifica& r, const Formato& f) { return kilobyte(r.dimensione, f); }, "numero"},
     {"Valido DTD", [](const RigaVerifica& r, const Formato&) { return validita(r); }, ""},
 };
-
-std::string html(std::string_view testo) {
-    std::string risultato;
-    risultato.reserve(testo.size());
-    for (const char c : testo) {
-        switch (c) {
-            case '&':
-                risultato += "&amp;";
-                break;
-            case '<':
-                risultato += "&lt;";
-                break;
-            case '>':
-                risultato += "&gt;";
-                break;
-            case '"':
-                risultato += "&quot;";
-                break;
-            case '\'':
-                risultato += "&#39;";
-                break;
-            default:
-                // Control characters are no XML characters: a host text
-                // holding one must not break the page.
-                if (static_cast<unsigned char>(c) < 32 && c != '\t' && c != '\n' && c != '\r') {
-                    risultato += ' ';
-                } else {
-                    risultato += c;
-                }
-        }
-    }
-    return risultato;
-}
-
-std::string campoCsv(const std::string& testo, std::string_view separatore) {
-    const bool daQuotare = testo.find_first_of("\"\r\n") != std::string::npos ||
-                           (!separatore.empty() && testo.find(separatore) != std::string::npos) ||
-                           // A leading sign would make the spreadsheet read a formula.
-                           (!testo.empty() && (testo[0] == '=' || testo[0] == '+' ||
-                                               testo[0] == '-' || testo[0] == '@'));
-    if (!daQuotare) {
-        return testo;
-    }
-    std::string risultato = "\"";
-    for (const char c : testo) {
-        risultato += c;
-        if (c == '"') {
-            risultato += '"';
-        }
-    }
-    return risultato + "\"";
-}
 
 constexpr const char* kStile = R"(
 body { font-family: "Segoe UI", "DejaVu Sans", Arial, sans-serif; font-size: 10pt; color: #111;
@@ -397,7 +420,7 @@ std::string rapportoCsv(const RapportoVerifica& rapporto, std::string_view separ
                 out += separatore;
             }
             primo = false;
-            out += campoCsv(campo(colonna), separatore);
+            out += protezione_rapporto::cellaCsv(campo(colonna), separatore);
         }
         out += "\r\n";
     };

@@ -79,9 +79,21 @@ std::string testoPrevisione(const RapportoVerifica& rapporto);
 // that it can be read back by a program); every text escaped.
 std::string rapportoHtml(const RapportoVerifica& rapporto);
 // The rows as CSV for a spreadsheet of this workstation: UTF-8 with its
-// byte-order mark, CR LF, the list separator given, fields quoted when
-// needed, decimals with the decimal separator given.
+// byte-order mark, CR LF, the list separator given, each field a cell of
+// protezione_rapporto::cellaCsv, decimals with the decimal separator given.
 std::string rapportoCsv(const RapportoVerifica& rapporto, std::string_view separatore,
                         std::string_view decimale);
+
+// How one text of the report is written in each form.
+namespace protezione_rapporto {
+// The text as HTML (and XML) character data: "&", "<", ">" and both quotes as
+// references, control characters but TAB, CR and LF as blanks.
+std::string testoHtml(std::string_view testo);
+// The text as one CSV cell. A text starting with "=", "+", "-", "@", TAB or
+// CR gets a leading "'", so that a spreadsheet shows it instead of running it
+// as a formula; the cell is quoted (quotes doubled) when it holds the
+// separator, a quote, CR or LF, or starts with TAB.
+std::string cellaCsv(std::string_view testo, std::string_view separatore);
+}  // namespace protezione_rapporto
 
 }  // namespace kvt

@@ -149,15 +149,51 @@ TEST(RapportoVerificaTest, BothFormsHoldTheSameRowsWithEveryTextEscaped) {
     const auto righeCsv = leggiCsv(csv.substr(3), ';');
     ASSERT_EQ(righeCsv.size(), 4u);
     EXPECT_EQ(righeCsv[0].front(), "N.");
+    // The same cells, but a text that a spreadsheet would run as a formula
+    // stays a text.
+    std::vector<std::vector<std::string>> attese = righeHtml;
+    attese[1][1] = "'" + attese[1][1];
     for (std::size_t i = 0; i < righeHtml.size(); ++i) {
-        EXPECT_EQ(righeCsv[i + 1], righeHtml[i]) << "riga " << i + 1;
+        EXPECT_EQ(righeCsv[i + 1], attese[i]) << "riga " << i + 1;
     }
-    // A text that a spreadsheet would read as a formula stays a text.
-    EXPECT_NE(csv.find("\"=SOMMA(A1) \"\"Rossi\"\"; Maria\""), std::string::npos);
+    EXPECT_NE(csv.find(";\"'=SOMMA(A1) \"\"Rossi\"\"; Maria\";"), std::string::npos);
     // Another workstation's separators.
     const auto virgole = leggiCsv(rapportoCsv(rapporto, ",", ".").substr(3), ',');
     EXPECT_EQ(virgole.at(1).at(7), "2.1");
-    EXPECT_EQ(virgole.at(2).at(1), righeHtml[1][1]);
+    EXPECT_EQ(virgole.at(2).at(1), attese[1][1]);
+}
+
+TEST(RapportoVerificaTest, ACsvCellIsNeverRunAsAFormulaAndReadsBackWhole) {
+    struct Caso {
+        std::string testo;
+        std::string separatore;
+        std::string cella;  // as written in the file
+        bool apostrofo;     // the spreadsheet shows it after a "'"
+    };
+    const Caso casi[] = {
+        {"=HYPERLINK(\"x\")", ";", "\"'=HYPERLINK(\"\"x\"\")\"", true},
+        {"+1", ";", "'+1", true},
+        {"-1", ";", "'-1", true},
+        {"@SUM(A1)", ";", "'@SUM(A1)", true},
+        {"\t=1+1", ";", "\"'\t=1+1\"", true},
+        {"\r=1+1", ";", "\"'\r=1+1\"", true},
+        {"-1;2", ";", "\"'-1;2\"", true},
+        {"D\"Amico", ";", "\"D\"\"Amico\"", false},
+        {"Rossi; Maria", ";", "\"Rossi; Maria\"", false},
+        {"Rossi; Maria", ",", "Rossi; Maria", false},
+        {"2,1", ",", "\"2,1\"", false},
+        {"riga\nriga", ";", "\"riga\nriga\"", false},
+        {"a=1", ";", "a=1", false},
+        {"", ";", "", false},
+    };
+    for (const Caso& caso : casi) {
+        SCOPED_TRACE(caso.testo);
+        const std::string cella = protezione_rapporto::cellaCsv(caso.testo, caso.separatore);
+        EXPECT_EQ(cella, caso.cella);
+        const auto lette = leggiCsv(cella + "\r\n", caso.separatore[0]);
+        ASSERT_EQ(lette.size(), 1u);
+        EXPECT_THAT(lette[0], ElementsAre((caso.apostrofo ? "'" : "") + caso.testo));
+    }
 }
 
 TEST(RapportoVerificaTest, MandatoryElementsCarryTheLabelAnOfficeKnows) {
