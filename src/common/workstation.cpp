@@ -253,10 +253,20 @@ std::string logTimeStamp(const DateTime& value) {
 
 std::string windowsFormatFromStrftime(std::string_view format) {
     std::string out;
+    // Letters and quotes of the text are quoted a run at a time: two quoted
+    // runs side by side ("'d''e'") would read as one holding a quote.
+    std::string quoted;
+    const auto closeQuoted = [&] {
+        if (!quoted.empty()) {
+            out += "'" + quoted + "'";
+            quoted.clear();
+        }
+    };
     const auto literal = [&](char c) {
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '\'') {
-            out += c == '\'' ? std::string("''''") : "'" + std::string(1, c) + "'";
+            quoted += c == '\'' ? std::string("''") : std::string(1, c);
         } else {
+            closeQuoted();
             out += c;
         }
     };
@@ -265,6 +275,7 @@ std::string windowsFormatFromStrftime(std::string_view format) {
             literal(format[i]);
             continue;
         }
+        closeQuoted();
         char conversion = format[++i];
         // Flags, widths and the E / O modifiers change nothing we render.
         while ((conversion == 'E' || conversion == 'O' || conversion == '-' || conversion == '_' ||
@@ -352,6 +363,7 @@ std::string windowsFormatFromStrftime(std::string_view format) {
                 break;
         }
     }
+    closeQuoted();
     return out;
 }
 
