@@ -226,7 +226,9 @@ bool TfrmMain::controlliIniziali() {
 
 void TfrmMain::suLog(const std::string& messaggio) {
     try {
-        std::string riga = messaggio;
+        // A value from outside that slipped into a message unescaped still
+        // cannot start a line of its own or reach a terminal as a control.
+        std::string riga = righeVisibili(messaggio);
         if (!soloSpaziEControlli(messaggio)) {
             riga += " - " + workstation::logTimeStamp(clock::now());
         }
@@ -293,47 +295,33 @@ bool TfrmMain::Comando::bloccaCartella() {
     if (blocco_) {
         return true;
     }
-    switch (BloccoCartella::prendi(finestra_.cartellaKvt_, blocco_)) {
-        case BloccoCartella::Esito::Preso:
-            return true;
-        case BloccoCartella::Esito::Occupato:
-            finestra_.suLog(kMessaggioCartellaOccupata);
-            finestra_.contatori_ = {};
-            finestra_.esito_ = EsitoInvio::CartellaOccupata;
-            windowing().messageBox(kMessaggioCartellaOccupata);
-            return false;
-        case BloccoCartella::Esito::Impossibile:
-            // A folder where not even the lock file can be made cannot hold a
-            // run's files either: the run goes on and reports each failure.
-            return true;
-    }
-    return true;
-}
-
-bool codiceFiscaleValidoComeNomeFile(const std::string& codiceFiscale) {
-    if (codiceFiscale.find("..") != std::string::npos) {
-        return false;
-    }
-    for (const char carattere : codiceFiscale) {
-        const auto c = static_cast<unsigned char>(carattere);
-        if (c < 32 || c == 127) {
-            return false;
-        }
-        switch (c) {
-            case '/':
-            case '\\':
-            case '<':
-            case '>':
-            case ':':
-            case '"':
-            case '|':
-            case '?':
-            case '*':
+    std::string motivo;
+    if (const std::optional<std::string> nonSicura = cartellaNonSicura(finestra_.cartellaKvt_)) {
+        motivo = *nonSicura;
+    } else {
+        switch (BloccoCartella::prendi(finestra_.cartellaKvt_, blocco_, &motivo)) {
+            case BloccoCartella::Esito::Preso:
+                return true;
+            case BloccoCartella::Esito::Occupato:
+                finestra_.suLog(kMessaggioCartellaOccupata);
+                finestra_.contatori_ = {};
+                finestra_.esito_ = EsitoInvio::CartellaOccupata;
+                windowing().messageBox(kMessaggioCartellaOccupata);
                 return false;
-            default:
+            case BloccoCartella::Esito::Impossibile:
+                // Unlocked, a second run could send and file the same
+                // patients at once: nothing is done without the lock.
+                motivo =
+                    "impossibile bloccare la cartella " + finestra_.cartellaKvt_ + ": " + motivo;
                 break;
         }
     }
+    const std::string testo = std::string(kMessaggioCartellaNonUsabile) + motivo;
+    finestra_.suLog(testo);
+    finestra_.contatori_ = {};
+    finestra_.esito_ = EsitoInvio::CartellaNonUsabile;
+    windowing().messageBox(testo, "Vello KVT", MessageIcon::Error);
+    return false;
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/codice_fiscale.h"
 #include "app/connettore.h"
 #include "app/controls.h"
 #include "app/invio_in_corso.h"
@@ -45,10 +46,11 @@ struct Contatori {
 
 // How the last run ended.
 enum class EsitoInvio {
-    NessunInvio,       // no run yet
-    Completato,        // ended after the last patient (or after failed checks) with its summary
-    Interrotto,        // an error ended it (erroreInvio() tells which); no summary
-    CartellaOccupata,  // another process holds the working folders; nothing was done
+    NessunInvio,         // no run yet
+    Completato,          // ended after the last patient (or after failed checks) with its summary
+    Interrotto,          // an error ended it (erroreInvio() tells which); no summary
+    CartellaOccupata,    // another process holds the working folders; nothing was done
+    CartellaNonUsabile,  // the working folders cannot be locked or trusted; nothing was done
 };
 
 class TfrmMain {
@@ -58,6 +60,8 @@ class TfrmMain {
     static constexpr const char* kServizio = "KVT";
     static constexpr const char* kMessaggioCartellaOccupata =
         "Un altro invio è già in corso su questa cartella.";
+    static constexpr const char* kMessaggioCartellaNonUsabile =
+        "Cartella di lavoro non utilizzabile, nessun invio eseguito: ";
 
     // `cartellaProgramma`: the folder that holds the program (the front ends
     // pass --program-dir or the executable's folder). `host`: the program's
@@ -198,16 +202,25 @@ class TfrmMain {
     // What the working folders say of a patient, in the order the run tries
     // them; Libero leaves the choice to the last visit (decidiRipresa).
     enum class StatoCartelle {
-        SenzaCodiceFiscale,
-        CodiceNonValido,  // it could not name a file
-        Inviato,          // accepted: "inviati/" holds it
-        ConErr,           // the record lacked mandatory data: its ".err" marker
-        InvioInterrotto,  // built by a run that stopped before filing it: made again
-        Rifiutato,        // left in "kvt/xml/" by a refusal
+        SenzaCodiceFiscale,  // none, or only blanks
+        CodiceNonValido,     // refused by motivoCodiceNonValido
+        AltraGrafia,         // an earlier patient's code but for case or blanks
+        Inviato,             // accepted: "inviati/" holds it
+        ConErr,              // the record lacked mandatory data: its ".err" marker
+        InvioInterrotto,     // built by a run that stopped before filing it: made again
+        Rifiutato,           // left in "kvt/xml/" by a refusal
         Libero,
     };
     StatoCartelle statoCartelle(const std::string& codiceFiscale,
                                 const PercorsiPaziente& percorsi) const;
+    // statoCartelle for patient i of a walk, which also refuses a code that
+    // an earlier patient of the walk spelt otherwise.
+    StatoCartelle statoNelGiro(const std::string& codiceFiscale, const PercorsiPaziente& percorsi,
+                               int i, CodiciDelGiro& giro) const;
+    // The words after "SCARTATO (" for a refused code (CodiceNonValido,
+    // AltraGrafia): what the log and the dry run's report say of it.
+    static std::string motivoScarto(StatoCartelle stato, const std::string& codiceFiscale,
+                                    const CodiciDelGiro& giro);
     // Reads, before a walk of the patients, which upload a stopped run left
     // unfiled. Read once: every sending of the walk rewrites the note, and
     // the patient it named may come after them.
@@ -297,6 +310,8 @@ class TfrmMain {
     void inviaPaziente(int i, int n, const PercorsiPaziente& percorsi,
                        const std::string& codiceFiscale, const DateTime& ultimaVisita);
     void chiudiConErrore(const std::string& testo);
+    // An upload that could not be moved to where its outcome files it.
+    void lasciaTracciatoNonArchiviato(int i, const std::string& fileXml, const std::string& motivo);
     // An accepted upload whose last visit a stopped run did not store.
     void completaInvioInterrotto(const PercorsiPaziente& percorsi,
                                  const std::string& codiceFiscale);
@@ -330,13 +345,9 @@ class TfrmMain {
     std::string erroreInvio_;
     std::string testoVerifica_;
     std::optional<InvioInCorso::Nota> invioInterrotto_;
+    CodiciDelGiro codiciDelGiro_;
     bool chiusa_ = false;
     bool comandoInCorso_ = false;
 };
-
-// The fiscal code becomes a file name: true when it can be one, on every
-// platform the program runs on (no path separator, no "..", no control
-// character, none of the characters Windows forbids in file names).
-bool codiceFiscaleValidoComeNomeFile(const std::string& codiceFiscale);
 
 }  // namespace kvt

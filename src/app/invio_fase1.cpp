@@ -109,6 +109,7 @@ void TfrmMain::eseguiPazienti() {
     }
     rimuoviScrittureInterrotte();
     leggiInvioInterrotto();
+    codiciDelGiro_.azzera();
     Tvellopat& host = hostAttivo();
     const std::string medico = host.leggi_attributo("userid_utente");
     const int n = host.carica("codice_medico =" + medico + "|tipo_di_convenzione=S", "alfabetico");
@@ -128,23 +129,29 @@ void TfrmMain::elaboraPaziente(int i, int n) {
     pBar.setPosition(i);
     const std::string cognome = host.leggi_attributo("cognome");
     const std::string nome = host.leggi_attributo("nome");
-    lblPaz.setCaption(std::to_string(i) + " di " + std::to_string(n) + ": " + cognome + " " + nome);
+    lblPaz.setCaption(std::to_string(i) + " di " + std::to_string(n) + ": " +
+                      testoVisibile(cognome + " " + nome));
     ridisegna();
 
+    // Texts from the host reach the log shown visibly: a code or a name
+    // holding a line break never forges a line of its own.
     const std::string codiceFiscale = host.leggi_attributo("codice_fiscale");
     const PercorsiPaziente percorsi = percorsiPaziente(codiceFiscale);
-    suLog("paz:" + codiceFiscale + " " + lblPaz.caption() + " in " + percorsi.fileXml);
+    suLog("paz:" + testoVisibile(codiceFiscale) + " " + lblPaz.caption() + " in " +
+          testoVisibile(percorsi.fileXml));
 
     const std::string fase = "Fase 1: paz" + std::to_string(i);
-    switch (statoCartelle(codiceFiscale, percorsi)) {
+    const StatoCartelle stato = statoNelGiro(codiceFiscale, percorsi, i, codiciDelGiro_);
+    switch (stato) {
         case StatoCartelle::SenzaCodiceFiscale:
             suLog(fase + "  SCARTATO (non inviabile perchè privo di codice fiscale) " +
-                  percorsi.fileXml);
+                  testoVisibile(percorsi.fileXml));
             ++contatori_.nScartati;
             break;
         case StatoCartelle::CodiceNonValido:
-            suLog(fase + "  SCARTATO (codice fiscale non valido come nome di file) " +
-                  codiceFiscale);
+        case StatoCartelle::AltraGrafia:
+            suLog(fase + "  SCARTATO (" + motivoScarto(stato, codiceFiscale, codiciDelGiro_) +
+                  ") " + testoVisibile(codiceFiscale));
             ++contatori_.nScartati;
             break;
         case StatoCartelle::Inviato:
@@ -229,14 +236,37 @@ void TfrmMain::costruisciEInvia(int i, int n, const PercorsiPaziente& percorsi,
     inCorso.termina();
 }
 
+TfrmMain::StatoCartelle TfrmMain::statoNelGiro(const std::string& codiceFiscale,
+                                               const PercorsiPaziente& percorsi, int i,
+                                               CodiciDelGiro& giro) const {
+    const StatoCartelle stato = statoCartelle(codiceFiscale, percorsi);
+    if (stato != StatoCartelle::SenzaCodiceFiscale && stato != StatoCartelle::CodiceNonValido &&
+        giro.altraGrafia(codiceFiscale, i)) {
+        return StatoCartelle::AltraGrafia;
+    }
+    return stato;
+}
+
+std::string TfrmMain::motivoScarto(StatoCartelle stato, const std::string& codiceFiscale,
+                                   const CodiciDelGiro& giro) {
+    if (stato == StatoCartelle::AltraGrafia && giro.ultimaAltraGrafia()) {
+        return "codice fiscale non valido: è quello del paz" +
+               std::to_string(*giro.ultimaAltraGrafia()) + " scritto con maiuscole o spazi diversi";
+    }
+    return "codice fiscale non valido " + motivoCodiceNonValido(codiceFiscale).value_or("");
+}
+
 TfrmMain::StatoCartelle TfrmMain::statoCartelle(const std::string& codiceFiscale,
                                                 const PercorsiPaziente& percorsi) const {
-    if (codiceFiscale.empty()) {
+    // One blank-padded column gives a code of blanks: no code at all, never
+    // a name, a key or a pseudonym shared by every such patient.
+    if (codiceFiscaleAssente(codiceFiscale)) {
         return StatoCartelle::SenzaCodiceFiscale;
     }
-    if (!codiceFiscaleValidoComeNomeFile(codiceFiscale)) {
-        // The code names the patient's files: one that could name a file
-        // elsewhere, or no file at all, is never used as a name.
+    // The code names the patient's files and keys the last-visit file: one
+    // that could name another place, a device, or break the file is never
+    // used for anything.
+    if (motivoCodiceNonValido(codiceFiscale)) {
         return StatoCartelle::CodiceNonValido;
     }
     if (esisteFile(percorsi.fileInviato)) {
@@ -300,10 +330,14 @@ void TfrmMain::completaInvioInterrotto(const PercorsiPaziente& percorsi,
 
 void TfrmMain::registraUltimaVisita(const std::string& codiceFiscale,
                                     const std::string& ultimaVisita) {
+    // The upload is filed already: a last-visit file that cannot be written
+    // now (held by another program, a full disk) costs this patient a new
+    // sending after the next reset, never the rest of the run.
     try {
         scriviIni(paths::fromUtf8(fileIni_), kSezioneVisite, codiceFiscale, ultimaVisita);
-    } catch (const CodePageError& errore) {
-        suLog(std::string("Data ultima visita non registrata: ") + errore.what());
+    } catch (const std::exception& errore) {
+        suLog("Data ultima visita non registrata per " + testoVisibile(codiceFiscale) + ": " +
+              errore.what());
     }
 }
 

@@ -1,6 +1,7 @@
 // The second phase of the run: send one upload file through the connector,
 // save and read the service's answer, and file the upload by the outcome.
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -28,17 +29,14 @@ void disconnettiInSilenzio(Connettore& connettore) {
     }
 }
 
-// Files the upload by its outcome. An upload left where it was would be taken
-// by the next run for a refused one, and an accepted one counted as sent
-// without being filed so: the run cannot go on soundly and ends with the
-// error shown, before the last-visit date is stored.
-void archiviaTracciato(const std::string& da, const std::string& a) {
+// Files the upload by its outcome; the reason when it could not be moved.
+std::optional<std::string> archiviaTracciato(const std::string& da, const std::string& a) {
     std::error_code errore;
     std::filesystem::rename(paths::fromUtf8(da), paths::fromUtf8(a), errore);
     if (errore) {
-        throw Error("Impossibile spostare il tracciato " + da + " in " + a + ": " +
-                    errore.message());
+        return "impossibile spostare il tracciato " + da + " in " + a + ": " + errore.message();
     }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -153,10 +151,13 @@ bool TfrmMain::leggiRisposta(std::string risposta, const std::string& fileRispos
         suLog("Fase 2: #3 Risposta: OK");
     } else {
         suLog(std::string("Fase 2: #3 Risposta: ") + (codici.dellaRichiesta ? "KO+" : "KO") +
-              " - CodiceErrore: " + codici.codice + " - DescrizioneErrore: " + codici.descrizione);
+              " - CodiceErrore: " + testoVisibile(codici.codice) +
+              " - DescrizioneErrore: " + testoVisibile(codici.descrizione));
     }
-    errore +=
-        std::string(kCrLf) + "CodiceErr:" + codici.codice + " DescrErr: " + codici.descrizione;
+    // The service's texts go on to the log and, with "Debug", to a message:
+    // a line break or an escape sequence inside them is shown, not obeyed.
+    errore += std::string(kCrLf) + "CodiceErr:" + testoVisibile(codici.codice) +
+              " DescrErr: " + testoVisibile(codici.descrizione);
     return accettato;
 }
 
@@ -208,10 +209,15 @@ void TfrmMain::inviaPaziente(int i, int n, const PercorsiPaziente& percorsi,
 
     std::string errore;
     if (InviaXml(kServizio, percorsi.fileXml, errore, percorsi.fileRisposta)) {
-        archiviaTracciato(percorsi.fileXml, percorsi.fileInviato);
-        // A failure here raises and ends the run: the file is already filed
-        // as accepted, and the next run counts the patient as sent.
+        // Accepted: the last visit is stored even when the upload cannot be
+        // filed in "inviati/", so that the patient is not sent again before a
+        // new visit.
+        const std::optional<std::string> nonArchiviato =
+            archiviaTracciato(percorsi.fileXml, percorsi.fileInviato);
         registraUltimaVisita(codiceFiscale, dataOraATesto(ultimaVisita));
+        if (nonArchiviato) {
+            lasciaTracciatoNonArchiviato(i, percorsi.fileXml, *nonArchiviato);
+        }
         ++contatori_.nInviati;
         return;
     }
@@ -224,8 +230,22 @@ void TfrmMain::inviaPaziente(int i, int n, const PercorsiPaziente& percorsi,
     }
     ++contatori_.nErroriInvio;
     if (errore.find("ErrConnessione:") != std::string::npos) {
-        archiviaTracciato(percorsi.fileXml, percorsi.fileNoConn);
+        if (const auto nonArchiviato = archiviaTracciato(percorsi.fileXml, percorsi.fileNoConn)) {
+            lasciaTracciatoNonArchiviato(i, percorsi.fileXml, *nonArchiviato);
+        }
     }
+}
+
+void TfrmMain::lasciaTracciatoNonArchiviato(int i, const std::string& fileXml,
+                                            const std::string& motivo) {
+    // Left in "kvt/xml/", the upload would pass for one the service refused
+    // and never go again. Removed, the next run decides afresh: an accepted
+    // patient by its stored last visit, an unsent one by building it again.
+    const bool rimosso = cancellaFile(fileXml);
+    suLog("Fase 2: paz" + std::to_string(i) + " ERRORE_ARCHIVIAZIONE: " + motivo +
+          (rimosso
+               ? " - tracciato rimosso, il prossimo invio decide di nuovo"
+               : " - tracciato non rimosso, resta tra i rifiutati fino al prossimo Nuovo Invio"));
 }
 
 }  // namespace kvt

@@ -20,6 +20,7 @@
 #include "common/clock.h"
 #include "common/errors.h"
 #include "common/files.h"
+#include "common/general_functions.h"
 #include "common/paths.h"
 #include "common/validazione_dtd.h"
 #include "common/windowing.h"
@@ -211,13 +212,15 @@ class Verifica {
         riga.nome = host.leggi_attributo("cognome") + " " + host.leggi_attributo("nome");
         finestra_.pBar.setPosition(i);
         finestra_.lblPaz.setCaption(std::to_string(i) + " di " + std::to_string(n) + ": " +
-                                    riga.nome);
+                                    testoVisibile(riga.nome));
         riga.codiceFiscale = host.leggi_attributo("codice_fiscale");
         const PercorsiPaziente percorsi = finestra_.percorsiPaziente(riga.codiceFiscale);
 
-        TfrmMain::StatoCartelle stato = finestra_.statoCartelle(riga.codiceFiscale, percorsi);
+        TfrmMain::StatoCartelle stato =
+            finestra_.statoNelGiro(riga.codiceFiscale, percorsi, i, giro_);
         if (stato != TfrmMain::StatoCartelle::SenzaCodiceFiscale &&
-            stato != TfrmMain::StatoCartelle::CodiceNonValido) {
+            stato != TfrmMain::StatoCartelle::CodiceNonValido &&
+            stato != TfrmMain::StatoCartelle::AltraGrafia) {
             riga.ultimaVisita = finestra_.ultimaVisitaRegistrata();
             riga.ultimoInvio = finestra_.ultimoInvioAccettato(riga.codiceFiscale);
             // A fiscal code met earlier in this walk finds the folders as the
@@ -249,7 +252,9 @@ class Verifica {
                 scarta(riga, "senza codice fiscale: da inserire nella cartella clinica");
                 return;
             case Stato::CodiceNonValido:
-                scarta(riga, "codice fiscale non utilizzabile come nome di file: da correggere");
+            case Stato::AltraGrafia:
+                scarta(riga, TfrmMain::motivoScarto(stato, riga.codiceFiscale, giro_) +
+                                 ": da correggere nella cartella clinica");
                 return;
             case Stato::Inviato:
                 riga.esito = EsitoPrevisto::GiaInviato;
@@ -357,6 +362,7 @@ class Verifica {
     TfrmMain& finestra_;
     RapportoVerifica rapporto_;
     std::map<std::string, Stato> lasciati_;
+    CodiciDelGiro giro_;
     std::map<std::string, std::vector<std::string>> mancantiLasciati_;
     // Last: its thread stops before the rest goes.
     ControlloInParallelo controllo_;

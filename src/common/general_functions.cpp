@@ -410,6 +410,53 @@ std::string pulisciControlli(std::string_view testo) {
     return out;
 }
 
+namespace {
+
+bool controllo(unsigned char byte) {
+    return byte < 32 || byte == 127;
+}
+
+void aggiungiVisibile(std::string& out, unsigned char byte) {
+    constexpr const char* kCifre = "0123456789ABCDEF";
+    out += "\\x";
+    out += kCifre[byte >> 4];
+    out += kCifre[byte & 0x0F];
+}
+
+}  // namespace
+
+std::string testoVisibile(std::string_view testo) {
+    std::string out;
+    out.reserve(testo.size());
+    for (const char c : testo) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (controllo(byte)) {
+            aggiungiVisibile(out, byte);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string righeVisibili(std::string_view testo, bool aCapoSoloLf) {
+    std::string out;
+    out.reserve(testo.size());
+    for (std::size_t i = 0; i < testo.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(testo[i]);
+        const bool crLf = byte == '\r' && i + 1 < testo.size() && testo[i + 1] == '\n';
+        if (crLf && !aCapoSoloLf) {
+            out += "\r\n";
+            ++i;
+        } else if (byte == '\t' || (byte == '\n' && aCapoSoloLf) || !controllo(byte)) {
+            out += testo[i];
+        } else {
+            aggiungiVisibile(out, byte);
+        }
+    }
+    return out;
+}
+
 std::string nuovoGuid() {
     static thread_local std::random_device device;
     std::array<std::uint8_t, 16> bytes{};

@@ -123,6 +123,16 @@ std::string traApici(std::string_view testo);
 // Every byte below 32 other than TAB, LF and CR replaced by a blank.
 std::string pulisciControlli(std::string_view testo);
 
+// A value from outside (the host, the service) as a log line or a terminal
+// may show it: every control character (below 32, and 127) written visibly
+// as "\x" and two upper-case hexadecimal digits, so that a line break never
+// starts a line and an escape sequence never reaches a terminal.
+std::string testoVisibile(std::string_view testo);
+// The same for the program's own texts, whose line breaks (CR LF, or LF
+// alone where `aCapoSoloLf`) and TABs are kept; any other control character,
+// a lone CR included, is shown visibly.
+std::string righeVisibili(std::string_view testo, bool aCapoSoloLf = false);
+
 // A new random (version 4) unique identifier in its standard form without
 // braces: 36 characters, upper-case hexadecimal in groups 8-4-4-4-12.
 std::string nuovoGuid();

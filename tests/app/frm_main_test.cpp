@@ -263,16 +263,54 @@ TEST_F(FinestraTest, TheLogOpensInTheDesktopViewer) {
     EXPECT_EQ(finestre.documenti, std::vector<std::string>{finestra->fileLog()});
 }
 
-TEST(NomeFileTest, AFiscalCodeNamesAFileOnlyWhenItCannotNameAnotherPlace) {
-    for (const char* buono : {"RSSMRA60E12H501Z", "rssmra60e12h501z", "ABC DEF", "À.B", "."}) {
-        EXPECT_TRUE(codiceFiscaleValidoComeNomeFile(buono)) << buono;
+TEST(CodiceFiscaleTest, OneRuleForTheFileNameTheLastVisitKeyAndThePseudonym) {
+    // Personal, temporary, lower-case and padded codes stay usable as they are.
+    for (const char* buono :
+         {"RSSMRA60E12H501Z", "rssmra60e12h501z", "12345678901", "RSSMRA60E12H501Z    ", "ABC DEF",
+          "\xC3\x80.B", ".", "CONSOLE.1", "NULLA", "A;B", "A[1]"}) {
+        EXPECT_FALSE(codiceFiscaleAssente(buono)) << buono;
+        EXPECT_EQ(motivoCodiceNonValido(buono), std::nullopt) << buono;
     }
-    for (const char* cattivo : {"../../etc/passwd", "..", "A..B", "RSS/MRA", "RSS\\MRA", "C:X",
-                                "A<B", "A>B", "A\"B", "A|B", "A?B", "A*B", "A\tB", "A\nB",
-                                "A\x7f"
-                                "B"}) {
-        EXPECT_FALSE(codiceFiscaleValidoComeNomeFile(cattivo)) << cattivo;
+    for (const char* assente : {"", " ", "                ", "\t \t"}) {
+        EXPECT_TRUE(codiceFiscaleAssente(assente)) << '"' << assente << '"';
     }
+    const struct {
+        std::string codice;
+        const char* motivo;
+    } cattivi[] = {
+        {"../../etc/passwd", "come nome di file"},
+        {"..", "come nome di file"},
+        {"A..B", "come nome di file"},
+        {"RSS/MRA", "come nome di file"},
+        {"RSS\\MRA", "come nome di file"},
+        {"C:X", "come nome di file"},
+        {"A<B>|?*\"", "come nome di file"},
+        {"A\tB", "come nome di file"},
+        {"A\nB", "come nome di file"},
+        {"A\x7f"
+         "B",
+         "come nome di file"},
+        {"NUL.1", "come nome di file: è un nome di dispositivo di Windows"},
+        {"con.x", "come nome di file: è un nome di dispositivo di Windows"},
+        {"COM1 .txt", "come nome di file: è un nome di dispositivo di Windows"},
+        {"LPT\xC2\xB9.A", "come nome di file: è un nome di dispositivo di Windows"},
+        {"A=B", "come chiave del file delle visite"},
+        {" ;RSS", "come chiave del file delle visite"},
+        {"[RSS", "come chiave del file delle visite"},
+        {std::string(kLunghezzaMassimaCodice + 1, 'A'), "come nome di file: oltre 64 caratteri"},
+    };
+    for (const auto& cattivo : cattivi) {
+        EXPECT_EQ(motivoCodiceNonValido(cattivo.codice), cattivo.motivo) << cattivo.codice;
+    }
+    EXPECT_EQ(motivoCodiceNonValido(std::string(kLunghezzaMassimaCodice, 'A')), std::nullopt);
+
+    // Spellings the last-visit file takes for one code are one patient's.
+    CodiciDelGiro giro;
+    EXPECT_EQ(giro.altraGrafia("RSSMRA60E12H501Z", 1), std::nullopt);
+    EXPECT_EQ(giro.altraGrafia("RSSMRA60E12H501Z", 2), std::nullopt);
+    EXPECT_EQ(giro.altraGrafia("rssmra60e12h501z", 3), 1);
+    EXPECT_EQ(giro.altraGrafia(" RSSMRA60E12H501Z", 4), 1);
+    EXPECT_EQ(giro.altraGrafia("VRDLGI70A01F205X", 5), std::nullopt);
 }
 
 }  // namespace

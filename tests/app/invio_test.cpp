@@ -759,19 +759,36 @@ TEST_F(InvioTest, AnErrorInsideTheQueryIsShownAndTheAnswerIsTheMarkerText) {
     EXPECT_EQ(finestra->ultimoEsito(), EsitoInvio::Completato);
 }
 
-TEST_F(InvioTest, ALastVisitFileThatCannotBeWrittenEndsTheRunAfterTheFileIsFiled) {
+TEST_F(InvioTest, AnOutcomeThatCannotBeRecordedCostsOnlyThatPatient) {
     studio.aggiungi({.codice = "1", .cognome = "PRIMO", .nome = "P", .codiceFiscale = "PPP"});
     studio.aggiungi({.codice = "2", .cognome = "SECONDO", .nome = "S", .codiceFiscale = "SSS"});
+    studio.aggiungi({.codice = "3", .cognome = "TERZO", .nome = "T", .codiceFiscale = "TTT"});
+    studio.aggiungiVisita("1", "2009-03-15", "10:30");
+    studio.aggiungiVisita("2", "2009-03-15", "10:30");
+
+    // The last-visit file cannot be written: both uploads are still filed.
     fs::create_directories(studio.kvt() / "update_new.ini");
+    std::vector<std::string> righe = esegui();
+    EXPECT_EQ(fileIn(studio.xml() / "inviati", ".xml").size(), 3u);
+    EXPECT_EQ(cheIniziano(righe, "Data ultima visita non registrata per PPP: ").size(), 1u);
+    EXPECT_EQ(finestra->ultimoEsito(), EsitoInvio::Completato);
+    EXPECT_EQ(finestra->contatori().nInviati, 3);
+    fs::remove(studio.kvt() / "update_new.ini");
 
-    const std::vector<std::string> righe = esegui();
-
-    EXPECT_EQ(fileIn(studio.xml() / "inviati", ".xml"), std::vector<std::string>{nome("PPP")});
-    EXPECT_EQ(righe.back().rfind("Invio interrotto - Errore: ", 0), 0u);
-    EXPECT_TRUE(cheIniziano(righe, "paz:SSS").empty());
-    ASSERT_EQ(finestre.messaggi.size(), 1u);
-    EXPECT_EQ(finestre.icone[0], MessageIcon::Error);
-    EXPECT_EQ(finestra->ultimoEsito(), EsitoInvio::Interrotto);
+    // An accepted upload that cannot be filed in "inviati/": its last visit
+    // is stored and the file removed, so that the next run does not take it
+    // for refused, nor send it again before a new visit.
+    azzeraCartelle();
+    fs::create_directories(studio.xml() / "inviati" / nome("PPP"));
+    righe = esegui();
+    EXPECT_EQ(cheIniziano(righe, "Fase 2: paz1 ERRORE_ARCHIVIAZIONE: ").size(), 1u);
+    EXPECT_FALSE(fs::exists(studio.xml() / nome("PPP")));
+    EXPECT_EQ(visita("PPP"), "2009-03-15\t10:30");
+    EXPECT_EQ(finestra->contatori().nInviati, 3);
+    righe = esegui();
+    EXPECT_EQ(cheIniziano(righe, "Fase 1: paz1 INVIATO_PREC ( già inviato. Non visitato").size(),
+              1u);
+    EXPECT_EQ(finestra->contatori().nInviati, 0);
 }
 
 // ---- Mended faults ----

@@ -122,21 +122,70 @@ TEST_F(Comandi, RiprendiSendsNothingNewThenANewVisitSendsThatPatientAgain) {
     EXPECT_EQ(fileIn(archivio(), ".xml").size(), ricevutiPrima);
 }
 
-TEST_F(Comandi, FiscalCodeUnusableAsAFileNameIsSkipped) {
+// Codes a host really hands over: a padded column of blanks, path tricks,
+// Windows device names, texts that would break the last-visit file, a line
+// break that would forge a log line, and one patient's code spelt otherwise.
+TEST_F(Comandi, AwkwardFiscalCodesNeverStopTheRunNorShareAPseudonym) {
     avviaCollettore();
-    sql("UPDATE pazienti SET codice_fiscale = '..' || char(92) || '../FUORI' WHERE codice = "
-        "(SELECT min(codice) FROM pazienti WHERE codice_medico = 'MMG001' AND "
-        "tipo_di_convenzione = 'S' AND codice_fiscale <> '');");
-    const Esito esito = comandi({"--nuovo-invio"});
-    const Riepilogo riepilogo = leggiRiepilogo(esito.uscita);
-    ASSERT_TRUE(riepilogo.letto()) << esito.errore;
-    EXPECT_GE(riepilogo.scartati, 1);
-    EXPECT_EQ(
-        conta(leggiLog(), "SCARTATO (codice fiscale non valido come nome di file) ..\\../FUORI"),
-        1);
+    const struct {
+        const char* valore;  // SQL expression
+        std::string nelLog;  // what the log says of the patient
+    } codici[] = {
+        {"'                '", "SCARTATO (non inviabile perchè privo di codice fiscale) " +
+                                   prefissoXml() + "                _kvt.xml"},
+        {"'..' || char(92) || '../FUORI'",
+         "SCARTATO (codice fiscale non valido come nome di file) "
+         "..\\../FUORI"},
+        {"'NUL.1'",
+         "SCARTATO (codice fiscale non valido come nome di file: è un nome di "
+         "dispositivo di Windows) NUL.1"},
+        {"'con.x'", "è un nome di dispositivo di Windows) con.x"},
+        {"'RSS=MRA'",
+         "SCARTATO (codice fiscale non valido come chiave del file delle visite) "
+         "RSS=MRA"},
+        {"';RSSMRA'", "come chiave del file delle visite) ;RSSMRA"},
+        {"'[RSSMRA'", "come chiave del file delle visite) [RSSMRA"},
+        {"'RSS' || char(10) || 'FINTA'", "come nome di file) RSS\\x0AFINTA"},
+        {"(SELECT lower(codice_fiscale) FROM pazienti WHERE codice_medico = 'MMG001' AND "
+         "tipo_di_convenzione = 'S' AND trim(codice_fiscale) <> '' ORDER BY codice DESC LIMIT 1)",
+         "scritto con maiuscole o spazi diversi)"},
+    };
+    // The first patients of the doctor with a usable code take the awkward ones.
+    const auto pazienti =
+        sql("SELECT codice FROM pazienti WHERE codice_medico = 'MMG001' AND tipo_di_convenzione = "
+            "'S' AND trim(codice_fiscale) <> '' ORDER BY codice LIMIT " +
+            std::to_string(std::size(codici)) + ";");
+    ASSERT_EQ(pazienti.size(), std::size(codici));
+    for (std::size_t i = 0; i < std::size(codici); ++i) {
+        sql("UPDATE pazienti SET codice_fiscale = " + std::string(codici[i].valore) +
+            " WHERE codice = '" + pazienti[i][0] + "';");
+    }
+
+    const Esito primo = comandi({"--nuovo-invio"});
+    const Riepilogo riepilogo = leggiRiepilogo(primo.uscita);
+    ASSERT_TRUE(riepilogo.letto()) << primo.errore;
+    EXPECT_GT(riepilogo.inviati, 0);
+    EXPECT_GE(riepilogo.scartati, static_cast<int>(std::size(codici)));
+    const std::string log = leggiLog();
+    for (const auto& codice : codici) {
+        EXPECT_EQ(conta(log, codice.nelLog), 1) << codice.nelLog;
+    }
+    for (const std::string& riga : righe(log)) {
+        EXPECT_THAT(riga, Not(StartsWith("FINTA")));
+    }
     for (const auto& voce : fs::recursive_directory_iterator(lavoro())) {
         EXPECT_THAT(voce.path().filename().string(), Not(HasSubstr("FUORI"))) << voce.path();
     }
+    // SHA-1 of the empty text: the pseudonym every blank code would share.
+    for (const std::string& ricevuto : fileIn(archivio(), ".xml")) {
+        EXPECT_THAT(ricevuto, Not(HasSubstr("DA39A3EE5E6B4B0D3255BFEF95601890AFD80709")));
+    }
+
+    // Nothing stuck: a second run sends nothing again and ends as well.
+    const Riepilogo secondo = leggiRiepilogo(comandi({"--riprendi"}).uscita);
+    ASSERT_TRUE(secondo.letto());
+    EXPECT_EQ(secondo.inviati, 0);
+    EXPECT_EQ(secondo.giaInviati, riepilogo.inviati);
 }
 
 TEST_F(Comandi, ASecondProgramOnTheSameFolderIsTurnedAway) {
