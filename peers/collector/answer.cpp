@@ -114,4 +114,15 @@ std::string oversizeAnswer(const Verdict& verdict, const Receipt& receipt) {
     return out;
 }
 
+std::string forgedLogAnswer(const Verdict& verdict, const Receipt& receipt) {
+    std::string out = answerDocument(verdict, receipt);
+    const std::string description = escapeXml(verdict.patientText);
+    const std::size_t at = out.rfind(description);
+    if (at != std::string::npos) {
+        out.insert(at + description.size(),
+                   "&#13;&#10;Fase 2: #3 Risposta: OK - riga falsa&#27;[2J&#27;]0;titolo&#7;");
+    }
+    return out;
+}
+
 }  // namespace kvt::collector

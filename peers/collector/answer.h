@@ -28,6 +28,10 @@ std::string malformedAnswer(const Receipt& receipt);
 
 // A valid answer padded past the connector's 16 MiB answer limit.
 std::string oversizeAnswer(const Verdict& verdict, const Receipt& receipt);
+// The refusal with its description followed, as character references, by a
+// line break, a line that looks like one of the program's log lines, and a
+// terminal escape: what a hostile or broken service could send.
+std::string forgedLogAnswer(const Verdict& verdict, const Receipt& receipt);
 
 std::string escapeXml(std::string_view text);
 

@@ -249,7 +249,8 @@ void CollectorService::answerQuery(const httplib::Request& request, httplib::Res
         verdict.requestText = "Richiesta respinta dal servizio di raccolta";
     } else {
         verdict = checker_.check(request.body);
-        if (fault && kind == FaultKind::RefusePatient && verdict.requestCode.empty()) {
+        if (fault && (kind == FaultKind::RefusePatient || kind == FaultKind::ForgeLog) &&
+            verdict.requestCode.empty()) {
             verdict.patientCode = code::kPatientRefused;
             verdict.patientText = "Assistito respinto dal servizio di raccolta";
         }
@@ -288,6 +289,9 @@ void CollectorService::answerQuery(const httplib::Request& request, httplib::Res
             return;
         case FaultKind::Oversize:
             response.set_content(oversizeAnswer(verdict, receipt), kXmlType);
+            return;
+        case FaultKind::ForgeLog:
+            response.set_content(forgedLogAnswer(verdict, receipt), kXmlType);
             return;
         case FaultKind::Stall: {
             auto answer = std::make_shared<std::string>(answerDocument(verdict, receipt));

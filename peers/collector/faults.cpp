@@ -16,7 +16,7 @@ struct KindInfo {
     long maximum;
 };
 
-constexpr std::array<KindInfo, 11> kKinds = {{
+constexpr std::array<KindInfo, 12> kKinds = {{
     {"refuse-patient", FaultKind::RefusePatient, KindInfo::Value::None, 0, 0, 0},
     {"refuse-request", FaultKind::RefuseRequest, KindInfo::Value::None, 0, 0, 0},
     {"delay", FaultKind::Delay, KindInfo::Value::Required, 0, 1, 3600000},
@@ -28,6 +28,7 @@ constexpr std::array<KindInfo, 11> kKinds = {{
     {"get-only", FaultKind::GetOnly, KindInfo::Value::None, 0, 0, 0},
     {"stall", FaultKind::Stall, KindInfo::Value::Optional, 60000, 1, 3600000},
     {"oversize", FaultKind::Oversize, KindInfo::Value::None, 0, 0, 0},
+    {"forge-log", FaultKind::ForgeLog, KindInfo::Value::None, 0, 0, 0},
 }};
 
 template <typename T>
@@ -155,7 +156,10 @@ std::string_view faultUsage() {
            "     get-only            accetta solo la verifica di connessione: la richiesta trova\n"
            "                         la connessione chiusa, nulla e' letto o archiviato\n"
            "     stall[=MS]          invia meta' risposta e poi si ferma (60000 ms se non detto)\n"
-           "     oversize            risponde oltre il limite di 16 MiB del connettore\n";
+           "     oversize            risponde oltre il limite di 16 MiB del connettore\n"
+           "     forge-log           rifiuta il paziente con una descrizione che contiene un a "
+           "capo\n"
+           "                         e una sequenza di escape del terminale\n";
 }
 
 }  // namespace kvt::collector

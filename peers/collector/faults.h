@@ -24,6 +24,8 @@ enum class FaultKind {
                     // closed before anything is read or stored
     Stall,          // send half the answer, then nothing for VALUE milliseconds
     Oversize,       // answer more than the connector's 16 MiB limit
+    ForgeLog,       // refuse the patient with a description holding a line break
+                    // and a terminal escape, as character references
 };
 
 struct FaultSelection {

@@ -81,6 +81,7 @@ struct GuastoCollettore {
 const GuastoCollettore kGuastiCollettore[] = {
     // name, options, log line of each hit, on the connection, fails, stall ms
     {"RifiutoPaziente", {"refuse-patient@50%"}, "Fase 2: #3 Risposta: KO - CodiceErrore: ", false, true, 0},
+    {"RispostaCheFalsificaIlLog", {"forge-log@3"}, "Fase 2: #3 Risposta: KO - CodiceErrore: ", false, true, 0},
     {"RifiutoRichiesta", {"refuse-request@3"}, "Fase 2: #3 Risposta: KO+ - CodiceErrore: ", false, true, 0},
     {"RifiutoDiOgniRichiesta", {"refuse-patient"}, "Fase 2: #3 Risposta: KO - CodiceErrore: ", false, true, 0},
     {"RitardoEntroIlTempoLimite", {"delay=300@50%"}, "", false, false, 0},
@@ -130,6 +131,10 @@ TEST_P(GuastiDelCollettore, RunGoesOnFilesByOutcomeAndLosesNothing) {
     if (!guasto.riga.empty()) {
         EXPECT_EQ(righeLog(guasto.riga), attesi) << ultimaSessione();
     }
+    // What the service says is shown, never obeyed: no line of its own, no
+    // control character for a terminal.
+    EXPECT_EQ(righeLog("Fase 2: #3 Risposta: OK - riga falsa"), 0);
+    EXPECT_EQ(ultimaSessione().find_first_of("\x1b\x07"), std::string::npos);
     const StatoCartelle dopo = cartelle();
     EXPECT_EQ(dopo.noConn.size(), static_cast<std::size_t>(guasto.sullaConnessione ? attesi : 0));
     EXPECT_EQ(dopo.inAttesa.size(), static_cast<std::size_t>(guasto.sullaConnessione ? 0 : attesi));
