@@ -1,5 +1,6 @@
 #include "app/controls.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace kvt {
@@ -19,6 +20,16 @@ void Control::setCaption(std::string caption) {
     }
     caption_ = std::move(caption);
     changed();
+}
+
+void Control::replaceSecretCaption(std::string caption) {
+    const bool same = caption == caption_;
+    std::fill(caption_.begin(), caption_.end(), '\0');
+    caption_.clear();
+    caption_.swap(caption);
+    if (!same) {
+        changed();
+    }
 }
 
 void Control::setVisible(bool visible) {

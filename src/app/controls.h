@@ -49,6 +49,9 @@ class Control {
 
   protected:
     void changed();
+    // A caption that held a secret: its bytes are overwritten in place
+    // before the new one takes its place.
+    void replaceSecretCaption(std::string caption);
 
   private:
     WindowObserver* const& observer_;

@@ -68,6 +68,8 @@ void TfrmLogin::cmdOKClick() {
     }
     tentativoInCorso_ = false;
     if (riuscito) {
+        // Logged in: the password is of no more use and is not kept.
+        txtPw.setText({});
         chiudi();
         return;
     }

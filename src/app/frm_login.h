@@ -23,7 +23,14 @@ class EditBox : public Control {
     EditBox(WindowObserver* const& observer, std::string name, int tabOrder,
             char passwordChar = '\0');
     const std::string& text() const { return caption(); }
-    void setText(std::string text) { setCaption(std::move(text)); }
+    // A password box never leaves the text it replaces behind in memory.
+    void setText(std::string text) {
+        if (passwordChar_ != '\0') {
+            replaceSecretCaption(std::move(text));
+        } else {
+            setCaption(std::move(text));
+        }
+    }
     // '\0' for a box that shows what is typed.
     char passwordChar() const { return passwordChar_; }
 

@@ -20,9 +20,15 @@ namespace kvt {
 // by its owner only; true when the folder exists afterwards. Never raises.
 bool creaCartellaPrivata(const std::string& cartella);
 
+// Why the working folder cannot be trusted with patient data; nothing when it
+// can. On POSIX a folder owned by another user, or that others may write in
+// (and so replace a file of ours by a link), is refused; on Windows the
+// folder's access list is the program's own from its creation.
+std::optional<std::string> cartellaNonSicura(const std::string& cartella);
+
 // Appends the bytes to the file, creating it readable by its owner only;
-// opened and closed for this one write. Raises std::system_error (with the
-// system's text) when the file cannot be opened or written.
+// opened and closed for this one write, never through a symbolic link. Raises std::system_error
+// (with the system's text) when the file cannot be opened or written.
 void accodaAFile(const std::string& file, std::string_view testo);
 
 // True when a file (not a folder) exists at the path.
@@ -54,8 +60,11 @@ class BloccoCartella {
         // The lock file cannot be made (folder missing or not writable).
         Impossibile
     };
-    // Tries once, without waiting; `blocco` holds the lock when Preso.
-    static Esito prendi(const std::string& cartella, std::unique_ptr<BloccoCartella>& blocco);
+    // Tries once, without waiting; `blocco` holds the lock when Preso, and
+    // `motivo` (when given) the system's reason when Impossibile. The lock
+    // file is never opened through a symbolic link.
+    static Esito prendi(const std::string& cartella, std::unique_ptr<BloccoCartella>& blocco,
+                        std::string* motivo = nullptr);
     ~BloccoCartella();
     BloccoCartella(const BloccoCartella&) = delete;
     BloccoCartella& operator=(const BloccoCartella&) = delete;

@@ -37,8 +37,8 @@ bool creaCartellaPrivata(const std::string& cartella) {
 }
 
 void accodaAFile(const std::string& file, std::string_view testo) {
-    const int descrittore =
-        ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    const int descrittore = ::open(
+        file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0600);
     if (descrittore < 0) {
         throw std::system_error(errno, std::generic_category());
     }
@@ -85,13 +85,35 @@ std::optional<DateTime> dataUltimaScrittura(const std::string& file) {
     return data;
 }
 
+std::optional<std::string> cartellaNonSicura(const std::string& cartella) {
+    struct stat stato {};
+    if (::stat(cartella.c_str(), &stato) != 0) {
+        return std::nullopt;  // not there yet: made by the program, 0700
+    }
+    if (stato.st_uid != ::geteuid()) {
+        return "la cartella " + cartella + " appartiene a un altro utente";
+    }
+    if ((stato.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return "la cartella " + cartella + " è scrivibile da altri utenti (chmod 700)";
+    }
+    return std::nullopt;
+}
+
 BloccoCartella::Esito BloccoCartella::prendi(const std::string& cartella,
-                                             std::unique_ptr<BloccoCartella>& blocco) {
+                                             std::unique_ptr<BloccoCartella>& blocco,
+                                             std::string* motivo) {
     blocco.reset();
-    const std::string percorso = (fs::path(cartella) / kFileBlocco).native();
-    const int descrittore = ::open(percorso.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
-    if (descrittore < 0) {
+    const auto impossibile = [motivo](int codice) {
+        if (motivo) {
+            *motivo = std::generic_category().message(codice);
+        }
         return Esito::Impossibile;
+    };
+    const std::string percorso = (fs::path(cartella) / kFileBlocco).native();
+    const int descrittore =
+        ::open(percorso.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0600);
+    if (descrittore < 0) {
+        return impossibile(errno);
     }
     while (::flock(descrittore, LOCK_EX | LOCK_NB) != 0) {
         const int codice = errno;
@@ -99,7 +121,7 @@ BloccoCartella::Esito BloccoCartella::prendi(const std::string& cartella,
             continue;
         }
         ::close(descrittore);
-        return codice == EWOULDBLOCK ? Esito::Occupato : Esito::Impossibile;
+        return codice == EWOULDBLOCK ? Esito::Occupato : impossibile(codice);
     }
     blocco.reset(new BloccoCartella(descrittore));
     return Esito::Preso;

@@ -111,8 +111,13 @@ std::optional<DateTime> dataUltimaScrittura(const std::string& file) {
     return data;
 }
 
+std::optional<std::string> cartellaNonSicura(const std::string&) {
+    return std::nullopt;
+}
+
 BloccoCartella::Esito BloccoCartella::prendi(const std::string& cartella,
-                                             std::unique_ptr<BloccoCartella>& blocco) {
+                                             std::unique_ptr<BloccoCartella>& blocco,
+                                             std::string* motivo) {
     blocco.reset();
     const fs::path percorso = paths::fromUtf8(cartella) / kFileBlocco;
     // No sharing at all: a second open, by this process or another, fails
@@ -122,9 +127,13 @@ BloccoCartella::Esito BloccoCartella::prendi(const std::string& cartella,
                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD codice = ::GetLastError();
-        return codice == ERROR_SHARING_VIOLATION || codice == ERROR_LOCK_VIOLATION
-                   ? Esito::Occupato
-                   : Esito::Impossibile;
+        if (codice == ERROR_SHARING_VIOLATION || codice == ERROR_LOCK_VIOLATION) {
+            return Esito::Occupato;
+        }
+        if (motivo) {
+            *motivo = std::system_category().message(static_cast<int>(codice));
+        }
+        return Esito::Impossibile;
     }
     blocco.reset(new BloccoCartella(reinterpret_cast<std::intptr_t>(handle)));
     return Esito::Preso;

@@ -16,6 +16,7 @@
 #include "app/frm_main.h"
 #include "app/working_files.h"
 #include "common/files.h"
+#include "common/general_functions.h"
 #include "common/paths.h"
 #include "common/windowing.h"
 #include "ui/headless/piattaforma.h"
@@ -26,9 +27,11 @@ namespace {
 
 constexpr const char* kNomeProgramma = "vd_kvt";
 
-// A message line of the program on standard error.
+// A message line of the program on standard error. Its texts may carry
+// values from the host or the service: a control character in them is shown,
+// never sent to the terminal as it is.
 void scriviMessaggio(std::string_view testo) {
-    scrivi(Flusso::Errore, std::string(kNomeProgramma) + ": " + std::string(testo) + "\n");
+    scrivi(Flusso::Errore, std::string(kNomeProgramma) + ": " + righeVisibili(testo, true) + "\n");
 }
 
 // The message texts use CR LF between their lines; a terminal and a mail of
@@ -66,7 +69,9 @@ std::string password(const RigaDiComando& riga) {
         }
         return testoDaiByte(primaRiga(*riga.filePassword));
     }
-    return variabileAmbiente("KVT_PASSWORD").value_or("");
+    std::string letta = variabileAmbiente("KVT_PASSWORD").value_or("");
+    dimenticaVariabileAmbiente("KVT_PASSWORD");
+    return letta;
 }
 
 void cancella(std::string& segreto) {
@@ -309,6 +314,7 @@ int erroreDUso(const std::string& motivo) {
 }
 
 int nonPresidiato(const RigaDiComando& riga) {
+    preparaProcesso();
     std::string segreto;
     try {
         segreto = password(riga);
@@ -316,7 +322,6 @@ int nonPresidiato(const RigaDiComando& riga) {
         return erroreDUso(errore.what());
     }
 
-    preparaProcesso();
     Avanzamento avanzamento(erroreStandardSuTerminale());
     FinestreNonPresidiate finestre(riga.comandi, avanzamento);
     WindowingInstallato installato(finestre);
@@ -350,6 +355,7 @@ int nonPresidiato(const RigaDiComando& riga) {
 }  // namespace
 
 void preparaProcesso() {
+    nessunaCopiaDellaMemoria();
     scrittureOltreIlLimiteComeErrori();
     registraHost();
 }

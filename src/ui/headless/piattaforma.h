@@ -23,6 +23,14 @@ void scrivi(Flusso flusso, std::string_view testo);
 
 // The value of an environment variable as UTF-8; nothing when it is not set.
 std::optional<std::string> variabileAmbiente(const char* nome);
+// Takes the variable out of the process's environment, its bytes overwritten
+// first: a secret read from it reaches no child process and no later reader.
+void dimenticaVariabileAmbiente(const char* nome);
+
+// Keeps the process's memory, which holds the password for a while and the
+// records being built, out of core dumps (on Linux also out of the reach of
+// other processes of the same user through /proc and ptrace).
+void nessunaCopiaDellaMemoria();
 
 // The text of bytes read from a file that the operator wrote: bytes that are
 // valid UTF-8 are taken as they are; on Windows any others are read in the

@@ -1,12 +1,18 @@
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 
 #include "peers/vellodoc/vellodoc_server.h"
 #include "ui/headless/piattaforma.h"
@@ -35,6 +41,31 @@ std::optional<std::string> variabileAmbiente(const char* nome) {
         return std::string(valore);
     }
     return std::nullopt;
+}
+
+void dimenticaVariabileAmbiente(const char* nome) {
+    if (char* valore = std::getenv(nome)) {
+        std::memset(valore, 0, std::strlen(valore));
+    }
+    ::unsetenv(nome);
+}
+
+// The sanitizers inspect the process from a helper thread through ptrace,
+// which a process that is not dumpable refuses.
+#if defined(__SANITIZE_ADDRESS__)
+#define KVT_CON_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KVT_CON_SANITIZER 1
+#endif
+#endif
+
+void nessunaCopiaDellaMemoria() {
+    const rlimit nessuna{0, 0};
+    ::setrlimit(RLIMIT_CORE, &nessuna);
+#if defined(__linux__) && !defined(KVT_CON_SANITIZER)
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
 }
 
 std::string testoDaiByte(std::string byte) {

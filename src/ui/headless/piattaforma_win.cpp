@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "common/win32.h"
@@ -200,6 +201,22 @@ std::optional<std::string> variabileAmbiente(const char* nome) {
         return win32::narrow(valore);
     }
     return std::nullopt;
+}
+
+void dimenticaVariabileAmbiente(const char* nome) {
+    const std::wstring largo = win32::wide(nome);
+    if (wchar_t* valore = ::_wgetenv(largo.c_str())) {
+        std::fill(valore, valore + std::wcslen(valore), L'\0');
+    }
+    // Both copies: the C runtime's and the process's own block.
+    ::_wputenv_s(largo.c_str(), L"");
+    ::SetEnvironmentVariableW(largo.c_str(), nullptr);
+}
+
+void nessunaCopiaDellaMemoria() {
+    // Windows writes a crashed program's memory only where Windows Error
+    // Reporting has been set up to keep local dumps: no switch of the
+    // process turns that off, so there is nothing to do here.
 }
 
 std::string testoDaiByte(std::string byte) {
