@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <sstream>
+#include <iterator>
 
 #include "common/errors.h"
 #include "common/files.h"
@@ -13,12 +13,13 @@
 namespace kvt::registry {
 namespace {
 
+char lowerAsciiChar(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool equalNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) {
-                   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-               };
-               return lower(x) == lower(y);
+               return lowerAsciiChar(x) == lowerAsciiChar(y);
            });
 }
 
@@ -67,44 +68,64 @@ std::string decodeContent(std::string_view content) {
     return windows1252ToUtf8(content);
 }
 
-// True for a value line whose data is a hex list ("name"=hex...:..).
-bool isHexList(const std::string& line) {
-    std::string lower(line);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower.find("=hex") != std::string::npos;
+// Names compare without case as regedit does, for ASCII letters only.
+std::string lowerAscii(std::string_view name) {
+    std::string lower(name);
+    std::transform(lower.begin(), lower.end(), lower.begin(), lowerAsciiChar);
+    return lower;
 }
 
-// Splits into logical lines: a line ending in a backslash continues on the next
-// (regedit wraps long hex lists so).
-std::vector<std::string> logicalLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string current;
+// The name a key is found by: its canonical name, lower-cased.
+std::string indexName(std::string_view fullName) {
+    return lowerAscii(canonicalKeyName(fullName));
+}
+
+// True for a value line whose data is a hex list ("name"=hex...:..).
+bool isHexList(std::string_view line) {
+    for (std::size_t equals = line.find('='); equals != std::string_view::npos;
+         equals = line.find('=', equals + 1)) {
+        if (startsWithNoCase(line.substr(equals + 1), "hex")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Calls onLine with each logical line: a line ending in a backslash continues
+// on the next (regedit wraps long hex lists so). The pieces of a wrapped line
+// are appended to one buffer, so a value of any length is read in linear time.
+template <typename OnLine>
+void forEachLogicalLine(std::string_view text, OnLine&& onLine) {
+    std::string joined;
     bool continuing = false;
-    std::istringstream in(text);
-    std::string raw;
-    while (std::getline(in, raw)) {
-        std::string_view line = raw;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        std::string_view line =
+            text.substr(start, end == std::string_view::npos ? end : end - start);
+        start = end == std::string_view::npos ? text.size() : end + 1;
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
         if (continuing) {
-            line = trim(line);
+            joined += trim(line);
         }
-        current += line;
-        if (!current.empty() && current.back() == '\\' && isHexList(current)) {
-            current.pop_back();
+        const std::string_view current = continuing ? std::string_view(joined) : line;
+        if (!current.empty() && current.back() == '\\' && (continuing || isHexList(current))) {
+            if (!continuing) {
+                joined.assign(current);
+            }
+            joined.pop_back();
             continuing = true;
             continue;
         }
-        lines.push_back(std::move(current));
-        current.clear();
+        onLine(current);
         continuing = false;
+        joined.clear();
     }
-    if (!current.empty()) {
-        lines.push_back(std::move(current));
+    if (continuing) {
+        onLine(std::string_view(joined));
     }
-    return lines;
 }
 
 // Reads a quoted text with \\ and \" escapes starting at s[pos] == '"'; pos
@@ -377,75 +398,111 @@ std::string canonicalKeyName(std::string_view name) {
     return {};
 }
 
-RegFile RegFile::parse(std::string_view content) {
-    RegFile file;
-    const std::string text = decodeContent(content);
-    bool wide = true;
-    Key* current = nullptr;
-    bool firstLine = true;
-    for (const std::string& rawLine : logicalLines(text)) {
-        const std::string_view line = trim(rawLine);
-        if (firstLine && !line.empty()) {
-            firstLine = false;
-            if (line == "REGEDIT4") {
+// Reads one logical line after another into a file, remembering the header
+// and the key the lines below it belong to.
+struct RegFile::Reader {
+    RegFile& file;
+    bool wide = true;  // texts in hex lists are UTF-16LE, except in a REGEDIT4 export
+    bool headerSeen = false;
+    Slot* current = nullptr;
+
+    void line(std::string_view rawLine) {
+        const std::string_view text = trim(rawLine);
+        if (!headerSeen && !text.empty()) {
+            headerSeen = true;
+            if (text == "REGEDIT4") {
                 wide = false;
-                continue;
+                return;
             }
-            if (startsWithNoCase(line, "Windows Registry Editor Version")) {
-                continue;
+            if (startsWithNoCase(text, "Windows Registry Editor Version")) {
+                return;
             }
         }
-        if (line.empty() || line.front() == ';') {
-            continue;
+        if (text.empty() || text.front() == ';') {
+            return;
         }
-        if (line.front() == '[') {
-            current = nullptr;
-            if (line.back() != ']') {
-                continue;
-            }
-            std::string_view name = line.substr(1, line.size() - 2);
-            const bool deletion = !name.empty() && name.front() == '-';
-            if (deletion) {
-                name.remove_prefix(1);
-            }
-            const std::string canonical = canonicalKeyName(name);
-            if (canonical.empty()) {
-                continue;
-            }
-            if (deletion) {
-                file.removeKeyTree(canonical);
-            } else {
-                current = &file.keyFor(canonical);
-            }
-            continue;
+        if (text.front() == '[') {
+            keyLine(text);
+        } else if (current) {
+            valueLine(text);
         }
-        if (!current) {
-            continue;
+    }
+
+    // "[name]" opens a key, "[-name]" deletes it with its subkeys.
+    void keyLine(std::string_view text) {
+        current = nullptr;
+        if (text.back() != ']') {
+            return;
         }
+        std::string_view name = text.substr(1, text.size() - 2);
+        const bool deletion = !name.empty() && name.front() == '-';
+        if (deletion) {
+            name.remove_prefix(1);
+        }
+        const std::string canonical = canonicalKeyName(name);
+        if (canonical.empty()) {
+            return;
+        }
+        if (deletion) {
+            file.removeKeyTree(canonical);
+        } else {
+            current = &file.slotFor(canonical);
+        }
+    }
+
+    // "name"=data or @=data; data "-" deletes the value.
+    void valueLine(std::string_view text) {
         std::string valueName;
         std::size_t pos = 0;
-        if (line.front() == '@') {
+        if (text.front() == '@') {
             pos = 1;
-        } else if (!readQuoted(line, pos, valueName)) {
-            continue;
+        } else if (!readQuoted(text, pos, valueName)) {
+            return;
         }
-        const std::string_view afterName = trim(line.substr(pos));
+        const std::string_view afterName = trim(text.substr(pos));
         if (afterName.empty() || afterName.front() != '=') {
-            continue;
+            return;
         }
         const std::string_view data = trim(afterName.substr(1));
-        const std::string keyName = current->name;
         if (data == "-") {
-            file.remove(keyName, valueName);
-            current = &file.keyFor(keyName);
-            continue;
+            removeFrom(*current, valueName);
+            return;
         }
         Value value;
         if (parseValue(data, wide, value)) {
-            file.set(keyName, valueName, std::move(value));
-            current = &file.keyFor(keyName);
+            setIn(*current, valueName, std::move(value));
         }
     }
+};
+
+RegFile::RegFile(const RegFile& other) : keys_(other.keys_) {
+    rebuildIndex();
+}
+
+RegFile& RegFile::operator=(const RegFile& other) {
+    if (this != &other) {
+        keys_ = other.keys_;
+        rebuildIndex();
+    }
+    return *this;
+}
+
+void RegFile::rebuildIndex() {
+    index_.clear();
+    for (auto key = keys_.begin(); key != keys_.end(); ++key) {
+        Slot& slot = index_[lowerAscii(key->name)];
+        slot.key = key;
+        for (auto entry = key->entries.begin(); entry != key->entries.end(); ++entry) {
+            slot.entries[lowerAscii(entry->name)] = entry;
+        }
+    }
+}
+
+RegFile RegFile::parse(std::string_view content) {
+    RegFile file;
+    Reader reader{file};
+    forEachLogicalLine(decodeContent(content),
+                       [&reader](std::string_view line) { reader.line(line); });
     return file;
 }
 
@@ -480,74 +537,78 @@ void RegFile::saveAtomically(const std::filesystem::path& path) const {
     }
 }
 
+const RegFile::Slot* RegFile::findSlot(std::string_view fullName) const {
+    const auto found = index_.find(indexName(fullName));
+    return found == index_.end() ? nullptr : &found->second;
+}
+
 const RegFile::Key* RegFile::findKey(std::string_view fullName) const {
-    const std::string canonical = canonicalKeyName(fullName);
-    for (const Key& key : keys_) {
-        if (equalNoCase(key.name, canonical)) {
-            return &key;
-        }
-    }
-    return nullptr;
+    const Slot* slot = findSlot(fullName);
+    return slot ? &*slot->key : nullptr;
 }
 
 const Value* RegFile::find(std::string_view fullKeyName, std::string_view valueName) const {
-    const Key* key = findKey(fullKeyName);
-    if (!key) {
+    const Slot* slot = findSlot(fullKeyName);
+    if (!slot) {
         return nullptr;
     }
-    for (const Entry& entry : key->entries) {
-        if (equalNoCase(entry.name, valueName)) {
-            return &entry.value;
-        }
-    }
-    return nullptr;
+    const auto found = slot->entries.find(lowerAscii(valueName));
+    return found == slot->entries.end() ? nullptr : &found->second->value;
 }
 
-RegFile::Key& RegFile::keyFor(std::string_view fullName) {
-    const std::string canonical = canonicalKeyName(fullName);
-    for (Key& key : keys_) {
-        if (equalNoCase(key.name, canonical)) {
-            return key;
-        }
+RegFile::Slot& RegFile::slotFor(std::string_view canonicalName) {
+    std::string lower = lowerAscii(canonicalName);
+    if (const auto found = index_.find(lower); found != index_.end()) {
+        return found->second;
     }
-    keys_.push_back(Key{canonical, {}});
-    return keys_.back();
+    keys_.push_back(Key{std::string(canonicalName), {}});
+    return index_.emplace(std::move(lower), Slot{std::prev(keys_.end()), {}}).first->second;
+}
+
+void RegFile::setIn(Slot& slot, std::string_view valueName, Value value) {
+    std::string lower = lowerAscii(valueName);
+    if (const auto found = slot.entries.find(lower); found != slot.entries.end()) {
+        found->second->value = std::move(value);
+        return;
+    }
+    std::list<Entry>& entries = slot.key->entries;
+    entries.push_back(Entry{std::string(valueName), std::move(value)});
+    slot.entries.emplace(std::move(lower), std::prev(entries.end()));
+}
+
+bool RegFile::removeFrom(Slot& slot, std::string_view valueName) {
+    const auto found = slot.entries.find(lowerAscii(valueName));
+    if (found == slot.entries.end()) {
+        return false;
+    }
+    slot.key->entries.erase(found->second);
+    slot.entries.erase(found);
+    return true;
 }
 
 void RegFile::set(std::string_view fullKeyName, std::string_view valueName, Value value) {
-    Key& key = keyFor(fullKeyName);
-    for (Entry& entry : key.entries) {
-        if (equalNoCase(entry.name, valueName)) {
-            entry.value = std::move(value);
-            return;
-        }
-    }
-    key.entries.push_back(Entry{std::string(valueName), std::move(value)});
+    setIn(slotFor(canonicalKeyName(fullKeyName)), valueName, std::move(value));
 }
 
 bool RegFile::remove(std::string_view fullKeyName, std::string_view valueName) {
-    const std::string canonical = canonicalKeyName(fullKeyName);
-    for (Key& key : keys_) {
-        if (!equalNoCase(key.name, canonical)) {
-            continue;
-        }
-        const auto it = std::find_if(key.entries.begin(), key.entries.end(), [&](const Entry& e) {
-            return equalNoCase(e.name, valueName);
-        });
-        if (it == key.entries.end()) {
-            return false;
-        }
-        key.entries.erase(it);
-        return true;
-    }
-    return false;
+    const auto found = index_.find(indexName(fullKeyName));
+    return found != index_.end() && removeFrom(found->second, valueName);
 }
 
-void RegFile::removeKeyTree(std::string_view fullName) {
-    const std::string prefix = std::string(fullName) + "\\";
-    std::erase_if(keys_, [&](const Key& key) {
-        return equalNoCase(key.name, fullName) || startsWithNoCase(key.name, prefix);
-    });
+void RegFile::removeKeyTree(std::string_view canonicalName) {
+    const std::string lower = lowerAscii(canonicalName);
+    const auto eraseRange = [this](auto first, auto last) {
+        for (auto it = first; it != last; ++it) {
+            keys_.erase(it->second.key);
+        }
+        index_.erase(first, last);
+    };
+    const auto self = index_.find(lower);
+    if (self != index_.end()) {
+        eraseRange(self, std::next(self));
+    }
+    // Subkeys sort between "name\" and "name]", ']' following '\' in ASCII.
+    eraseRange(index_.lower_bound(lower + '\\'), index_.lower_bound(lower + ']'));
 }
 
 }  // namespace kvt::registry

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -86,6 +88,61 @@ TEST(RegFileTest, KeyDeletionAndValueDeletion) {
     EXPECT_EQ(file.findKey("HKCU\\A\\B"), nullptr);
 }
 
+TEST(RegFileTest, KeyTreeDeletionKeepsSiblingsAndCopiesKeepTheirIndex) {
+    RegFile original = RegFile::parse(
+        "REGEDIT4\n[HKCU\\A]\n[HKCU\\a\\B\\C]\n[HKCU\\A!]\n[HKCU\\AB]\n[HKCU\\A]B]\n"
+        "[-hkey_current_user\\a]\n");
+    const RegFile copy = original;
+    original = RegFile{};
+    std::vector<std::string> left;
+    for (const RegFile::Key& key : copy.keys()) {
+        left.push_back(key.name);
+        EXPECT_EQ(copy.findKey(key.name), &key);
+    }
+    EXPECT_EQ(left, (std::vector<std::string>{"HKEY_CURRENT_USER\\A!", "HKEY_CURRENT_USER\\AB",
+                                              "HKEY_CURRENT_USER\\A]B"}));
+}
+
+TEST(RegFileTest, ChangesKeepTheNamesAsFirstWritten) {
+    RegFile file = RegFile::parse("REGEDIT4\n[HKCU\\Soft\\LK]\n\"LogFilename\"=\"a\"\n");
+    file.set("hkey_current_user\\SOFT\\lk", "LOGFILENAME", Value::string("b"));
+    file.set("HKCU\\SOFT\\LK", "Url", Value::string("u"));
+    EXPECT_TRUE(file.remove("HKCU\\soft\\lk", "url"));
+    EXPECT_EQ(file.serialize(),
+              "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Soft\\LK]\r\n"
+              "\"LogFilename\"=\"b\"\r\n");
+}
+
+// A whole exported HKCU has tens of thousands of keys and binary values of
+// hundreds of kilobytes, wrapped by regedit over thousands of lines: either
+// is read in well under a second, even in a sanitizer build.
+TEST(RegFileTest, ReadsLargeExportsWithinBudget) {
+    std::string binary = "Windows Registry Editor Version 5.00\r\n\r\n[HKCU\\K]\r\n\"Blob\"=hex:";
+    std::vector<std::uint8_t> bytes(128 * 1024);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7);
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%02x%s", bytes[i], i % 25 == 24 ? ",\\\r\n  " : ",");
+        binary += i + 1 < bytes.size() ? hex : std::string(hex, 2);
+    }
+    std::string keys = "REGEDIT4\r\n";
+    for (int i = 0; i < 20000; ++i) {
+        keys += "\r\n[HKEY_CURRENT_USER\\Software\\Vendor" + std::to_string(i % 50) + "\\Key" +
+                std::to_string(i) + "]\r\n\"Name\"=\"" + std::to_string(i) + "\"\r\n";
+    }
+    const auto secondsToParse = [](const std::string& text, RegFile& file) {
+        const auto start = std::chrono::steady_clock::now();
+        file = RegFile::parse(text);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    RegFile file;
+    EXPECT_LT(secondsToParse(binary, file), 1.0);
+    EXPECT_EQ(file.find("HKCU\\K", "blob")->bytes, bytes);
+    EXPECT_LT(secondsToParse(keys, file), 1.0);
+    EXPECT_EQ(file.keys().size(), 20000u);
+    EXPECT_EQ(file.find("HKCU\\software\\vendor49\\key19999", "name")->text, "19999");
+}
+
 #ifndef _WIN32
 // The registry store of POSIX: one registry-export file.
 class RegistryStoreTest : public ::testing::Test {
@@ -119,8 +176,29 @@ TEST_F(RegistryStoreTest, MissingFileIsAnEmptyRegistry) {
     EXPECT_FALSE(readValue(Root::CurrentUser, "SOFTWARE\\Norvix\\VEKConnector\\LK", "ReqTout"));
 }
 
+TEST_F(RegistryStoreTest, SeesARewriteInPlaceOfTheSameSize) {
+    EXPECT_EQ(readValue(Root::LocalMachine, "SOFTWARE\\Quintara-Kelvano", "ultimo_utente")->text,
+              "mrossi");
+    // As on a file system whose clock ticks coarser than the two writes.
+    const auto modified = std::filesystem::last_write_time(path_);
+    std::string changed = kExport;
+    changed.replace(changed.find("mrossi"), 6, "mbianc");
+    std::ofstream(path_, std::ios::binary) << changed;
+    std::filesystem::last_write_time(path_, modified);
+    EXPECT_EQ(readValue(Root::LocalMachine, "SOFTWARE\\Quintara-Kelvano", "ultimo_utente")->text,
+              "mbianc");
+}
+
 TEST_F(RegistryStoreTest, SaveAtomicallyReplacesTheFile) {
+    // Read once, so that the store has the file parsed already; a change of
+    // the same size made within the same second must still be seen.
+    EXPECT_FALSE(readValue(Root::CurrentUser, "SOFTWARE\\Norvix\\VEKConnector\\LK", "Url"));
     RegFile file = RegFile::load(path_);
+    file.set("HKLM\\SOFTWARE\\Quintara-Kelvano", "ultimo_utente", Value::string("mbianc"));
+    file.saveAtomically(path_);
+    EXPECT_EQ(readValue(Root::LocalMachine, "SOFTWARE\\Quintara-Kelvano", "ultimo_utente")->text,
+              "mbianc");
+    file.set("HKLM\\SOFTWARE\\Quintara-Kelvano", "ultimo_utente", Value::string("mrossi"));
     file.set("HKEY_CURRENT_USER\\SOFTWARE\\Norvix\\VEKConnector\\LK", "Url",
              Value::string("http://127.0.0.1:1/lk"));
     file.saveAtomically(path_);
