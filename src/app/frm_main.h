@@ -346,6 +346,8 @@ class TfrmMain {
     std::string testoVerifica_;
     std::optional<InvioInCorso::Nota> invioInterrotto_;
     CodiciDelGiro codiciDelGiro_;
+    // Outcomes of this run that could not be recorded (last visit, filing).
+    int esitiNonRegistrati_ = 0;
     bool chiusa_ = false;
     bool comandoInCorso_ = false;
 };

@@ -53,6 +53,7 @@ void TfrmMain::cmdInvioClick() {
 void TfrmMain::eseguiInvio() {
     Clessidra clessidra;
     contatori_ = {};
+    esitiNonRegistrati_ = 0;
     erroreInvio_.clear();
     try {
         eseguiPazienti();
@@ -73,6 +74,15 @@ void TfrmMain::eseguiInvio() {
     suLog(riga);
     suLog(riepilogo);
     suLog(riga);
+    if (esitiNonRegistrati_ > 0) {
+        // The summary counts what the service said; that some of it could not
+        // be recorded must not pass unseen, nor an unattended run for clean.
+        const std::string avviso = "Attenzione: per " + std::to_string(esitiNonRegistrati_) +
+                                   " pazienti l'esito non è stato registrato nelle cartelle di "
+                                   "lavoro (dettagli nel log).";
+        suLog(avviso);
+        windowing().messageBox(avviso);
+    }
 }
 
 void TfrmMain::chiudiConErrore(const std::string& testo) {
@@ -336,6 +346,7 @@ void TfrmMain::registraUltimaVisita(const std::string& codiceFiscale,
     try {
         scriviIni(paths::fromUtf8(fileIni_), kSezioneVisite, codiceFiscale, ultimaVisita);
     } catch (const std::exception& errore) {
+        ++esitiNonRegistrati_;
         suLog("Data ultima visita non registrata per " + testoVisibile(codiceFiscale) + ": " +
               errore.what());
     }

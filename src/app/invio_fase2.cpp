@@ -241,6 +241,7 @@ void TfrmMain::lasciaTracciatoNonArchiviato(int i, const std::string& fileXml,
     // Left in "kvt/xml/", the upload would pass for one the service refused
     // and never go again. Removed, the next run decides afresh: an accepted
     // patient by its stored last visit, an unsent one by building it again.
+    ++esitiNonRegistrati_;
     const bool rimosso = cancellaFile(fileXml);
     suLog("Fase 2: paz" + std::to_string(i) + " ERRORE_ARCHIVIAZIONE: " + motivo +
           (rimosso

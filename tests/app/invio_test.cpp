@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "app/frm_main.h"
+#include "app/working_files.h"
 #include "app_support.h"
 #include "common/clock.h"
 #include "common/general_functions.h"
+#include "common/paths.h"
 #include "common/workstation.h"
 #include "common/xml_document.h"
 #include "peers/vellodoc/practice.h"
@@ -773,6 +776,9 @@ TEST_F(InvioTest, AnOutcomeThatCannotBeRecordedCostsOnlyThatPatient) {
     EXPECT_EQ(cheIniziano(righe, "Data ultima visita non registrata per PPP: ").size(), 1u);
     EXPECT_EQ(finestra->ultimoEsito(), EsitoInvio::Completato);
     EXPECT_EQ(finestra->contatori().nInviati, 3);
+    EXPECT_EQ(finestre.messaggi.back(),
+              "Attenzione: per 3 pazienti l'esito non è stato registrato nelle cartelle di lavoro "
+              "(dettagli nel log).");
     fs::remove(studio.kvt() / "update_new.ini");
 
     // An accepted upload that cannot be filed in "inviati/": its last visit
@@ -1050,6 +1056,42 @@ TEST_F(InvioTest, ASecondProcessOnTheSameFolderIsToldAndDoesNothing) {
     esegui();
     EXPECT_EQ(finestra->ultimoEsito(), EsitoInvio::Completato);
     EXPECT_EQ(finestra->contatori().nInviati, 1);
+}
+
+// Working folders another user could tamper with, or that cannot be locked,
+// hold no run: the command stops with the reason and touches nothing.
+TEST_F(InvioTest, AFolderOthersCanWriteOrThatCannotBeLockedHoldsNoRun) {
+    studio.aggiungi({.codice = "1", .cognome = "PRIMO", .nome = "P", .codiceFiscale = "PPP"});
+    const struct {
+        std::function<void()> prepara;
+        const char* motivo;
+    } casi[] = {
+        {[&] { fs::permissions(studio.kvt(), fs::perms::others_write, fs::perm_options::add); },
+         "è scrivibile da altri utenti (chmod 700)"},
+        {[&] {
+             fs::permissions(studio.kvt(), fs::perms::others_write, fs::perm_options::remove);
+             fs::create_symlink(studio.radice() / "altrove", studio.kvt() / kFileBlocco);
+         },
+         "impossibile bloccare la cartella "},
+    };
+    for (const auto& caso : casi) {
+        caso.prepara();
+        finestre.messaggi.clear();
+        const std::vector<std::string> righe = esegui();
+        ASSERT_EQ(righe.size(), 1u) << caso.motivo;
+        EXPECT_EQ(righe[0].rfind(TfrmMain::kMessaggioCartellaNonUsabile, 0), 0u) << righe[0];
+        EXPECT_NE(righe[0].find(caso.motivo), std::string::npos) << righe[0];
+        EXPECT_EQ(finestre.messaggi.size(), 1u);
+        EXPECT_EQ(finestra->ultimoEsito(), EsitoInvio::CartellaNonUsabile);
+        EXPECT_FALSE(fs::exists(studio.xml()));
+        EXPECT_TRUE(connettore.servizi.empty());
+    }
+    // Neither the lock nor the log follows the link to write elsewhere.
+    EXPECT_FALSE(fs::exists(studio.radice() / "altrove"));
+    fs::remove(studio.kvt() / "log.txt");
+    fs::create_symlink(studio.radice() / "altrove", studio.kvt() / "log.txt");
+    EXPECT_THROW(accodaAFile(paths::toUtf8(studio.kvt() / "log.txt"), "x"), std::system_error);
+    EXPECT_FALSE(fs::exists(studio.radice() / "altrove"));
 }
 
 TEST_F(InvioTest, ACommandClickedWhileARunIsInProgressIsIgnored) {

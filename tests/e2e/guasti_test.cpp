@@ -273,63 +273,72 @@ TEST_F(GuastiLocali, ServiceAbsentKeepsEveryUploadForTheNextResume) {
     verificaTuttiArrivati(ripreso);
 }
 
-TEST_F(GuastiLocali, LastVisitFileNotWritableEndsTheRunAfterFilingTheUpload) {
+// An outcome that cannot be recorded costs that patient alone: the run goes
+// on, ends with its summary, and says so with status 3.
+TEST_F(GuastiLocali, LastVisitFileNotWritableCostsOnlyTheDatesOfThatRun) {
     avviaCollettore();
     // A folder where the last-visit file should be: it cannot be replaced.
     fs::create_directories(kvt() / "update_new.ini");
     const Esito esito = comandi({"--nuovo-invio"});
-    EXPECT_EQ(esito.stato, 3) << esito.errore;
-    EXPECT_FALSE(leggiRiepilogo(esito.uscita).letto()) << esito.uscita;
-    EXPECT_THAT(leggiLog(), HasSubstr("Invio interrotto - Errore: "));
-    // As the run's rules say, the upload accepted before the failure is
-    // already filed as sent; nothing else was touched.
-    const StatoCartelle dopo = cartelle();
-    ASSERT_EQ(dopo.inviati.size(), 1u);
-    EXPECT_EQ(archiviati().count(leggi(xml() / "inviati" / dopo.inviati.front())), 1u);
-    EXPECT_TRUE(dopo.inAttesa.empty());
-    EXPECT_TRUE(dopo.noConn.empty());
+    const Riepilogo primo = leggiRiepilogo(esito.uscita);
+    ASSERT_TRUE(primo.letto()) << esito.errore;
+    EXPECT_EQ(esito.stato, 3);
+    EXPECT_THAT(esito.errore, HasSubstr("l'esito non è stato registrato"));
+    EXPECT_GT(primo.inviati, 10);
+    EXPECT_EQ(righeLog("Data ultima visita non registrata per "), primo.inviati);
+    EXPECT_EQ(cartelle().inviati.size(), static_cast<std::size_t>(primo.inviati));
 
-    // Resuming counts it as sent and takes the rest.
+    // Resuming counts them as sent: they are filed.
     fs::remove(kvt() / "update_new.ini");
-    const Esito ripresa = comandi({"--riprendi"});
-    const Riepilogo ripreso = leggiRiepilogo(ripresa.uscita);
-    ASSERT_TRUE(ripreso.letto()) << ripresa.errore;
-    EXPECT_GE(ripreso.giaInviati, 1);
-    EXPECT_EQ(ripreso.erroriInvio, 0);
-    EXPECT_GT(ripreso.inviati, 10);
-    verificaTuttiArrivati(invio("--nuovo-invio"));
+    const Riepilogo ripreso = leggiRiepilogo(comandi({"--riprendi"}).uscita);
+    ASSERT_TRUE(ripreso.letto());
+    EXPECT_EQ(ripreso.giaInviati, primo.inviati);
+    EXPECT_EQ(ripreso.inviati, 0);
 }
 
-TEST_F(GuastiLocali, InviatiNotWritableEndsTheRunWithoutCountingUnfiledUploads) {
+TEST_F(GuastiLocali, InviatiNotWritableStoresTheLastVisitsAndSendsNothingTwice) {
     senzaPrivilegi();
     avviaCollettore();
     soloLettura(xml() / "inviati");
-    const Riepilogo fermato = invio("--nuovo-invio");
-    // The first accepted upload cannot be filed: the run stops there, with
-    // the error shown, rather than count as sent what a later run would take
-    // for refused.
-    EXPECT_FALSE(fermato.letto()) << ultimoEsito_.uscita;
-    EXPECT_THAT(ultimoEsito_.errore, HasSubstr("inviati"));
+    const Esito esito = comandi({"--nuovo-invio"});
+    const Riepilogo primo = leggiRiepilogo(esito.uscita);
+    ASSERT_TRUE(primo.letto()) << esito.errore;
+    EXPECT_EQ(esito.stato, 3);
+    EXPECT_GT(primo.inviati, 10);
+    EXPECT_EQ(conta(ultimaSessione(), " ERRORE_ARCHIVIAZIONE: "), primo.inviati);
+    // Accepted but not filed: no upload left to pass for a refused one, and
+    // each last visit stored.
     EXPECT_TRUE(cartelle().inviati.empty());
-    EXPECT_EQ(cartelle().inAttesa.size(), 1u);
-    EXPECT_EQ(conta(leggi(kvt() / "update_new.ini"), "\t"), 0);
+    EXPECT_TRUE(cartelle().inAttesa.empty());
+    EXPECT_EQ(conta(leggi(kvt() / "update_new.ini"), "\t"), primo.inviati);
 
+    // Only the patients without visits (sent at every sending) go again.
     scrivibile(xml() / "inviati");
+    const Riepilogo ripreso = invio("--riprendi");
+    ASSERT_TRUE(ripreso.letto()) << ultimoEsito_.errore;
+    EXPECT_GT(ripreso.giaInviati, 10);
+    EXPECT_EQ(ripreso.inviati + ripreso.giaInviati, primo.inviati);
     verificaTuttiArrivati(invio("--nuovo-invio"));
 }
 
-TEST_F(GuastiLocali, NoConnNotWritableEndsTheRunKeepingTheUpload) {
+TEST_F(GuastiLocali, NoConnNotWritableLeavesNothingThatPassesForRefused) {
     senzaPrivilegi();
     collettoreSpento();
     soloLettura(xml() / "no_conn");
-    const Riepilogo fermato = invio("--nuovo-invio");
-    EXPECT_FALSE(fermato.letto()) << ultimoEsito_.uscita;
-    EXPECT_THAT(ultimoEsito_.errore, HasSubstr("no_conn"));
-    EXPECT_EQ(cartelle().inAttesa.size(), 1u);
+    const Esito esito = comandi({"--nuovo-invio"});
+    const Riepilogo spento = leggiRiepilogo(esito.uscita);
+    ASSERT_TRUE(spento.letto()) << esito.errore;
+    EXPECT_EQ(esito.stato, 3);
+    EXPECT_GT(spento.erroriInvio, 10);
+    EXPECT_EQ(conta(ultimaSessione(), " ERRORE_ARCHIVIAZIONE: "), spento.erroriInvio);
+    EXPECT_TRUE(cartelle().inAttesa.empty());
 
+    // Built again and sent once the service is back.
     scrivibile(xml() / "no_conn");
     avviaCollettore();
-    verificaTuttiArrivati(invio("--nuovo-invio"));
+    const Riepilogo ripreso = invio("--riprendi");
+    EXPECT_EQ(ripreso.inviati, spento.erroriInvio);
+    verificaTuttiArrivati(ripreso);
 }
 
 TEST_F(GuastiLocali, AnswersNotWritableAreStillReadFromWhatTheServiceSaid) {
