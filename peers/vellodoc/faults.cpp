@@ -2,14 +2,18 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "common/errors.h"
 
 namespace kvt::vellodoc {
 namespace {
 
 const std::string kInForce =
-    "SELECT rowid, metodo, argomento, paziente, risposta, fallisce, volte FROM standin_guasti "
-    "WHERE volte IS NULL OR volte > 0 ORDER BY rowid";
+    "SELECT rowid, metodo, argomento, paziente, risposta, fallisce, volte, guasto, parametro "
+    "FROM standin_guasti WHERE volte IS NULL OR volte > 0 ORDER BY rowid";
 
 const std::string kCount =
     "UPDATE standin_guasti SET volte = volte - 1 WHERE rowid = ?1 AND volte > 0";
@@ -51,7 +55,17 @@ void FaultTable::refresh() {
         if (!select.isNull(6)) {
             row.volte = select.integer(6);
         }
+        row.guasto = select.text(7);
+        row.parametro = select.integer(8);
         rows.push_back(std::move(row));
+    }
+    // A spell of refusals goes on across readings of the table.
+    for (Row& row : rows) {
+        for (const Row& old : rows_) {
+            if (old.rowid == row.rowid) {
+                row.dal = old.dal;
+            }
+        }
     }
     rows_ = std::move(rows);
 }
@@ -59,14 +73,10 @@ void FaultTable::refresh() {
 std::optional<FaultHit> FaultTable::take(std::string_view metodo, std::string_view key,
                                          std::string_view paziente) {
     for (Row& row : rows_) {
-        if (row.metodo != metodo || (row.volte && *row.volte <= 0)) {
+        if (!row.guasto.empty() || row.metodo != metodo || (row.volte && *row.volte <= 0)) {
             continue;
         }
-        if (!row.paziente.empty() && row.paziente != paziente) {
-            continue;
-        }
-        if (!row.argomento.empty() &&
-            sqlite3_strglob(row.argomento.c_str(), std::string(key).c_str()) != 0) {
+        if (!matches(row, metodo, key, paziente)) {
             continue;
         }
         if (row.volte) {
@@ -81,6 +91,53 @@ std::optional<FaultHit> FaultTable::take(std::string_view metodo, std::string_vi
             }
         }
         return FaultHit{row.risposta, row.fallisce};
+    }
+    return std::nullopt;
+}
+
+bool FaultTable::matches(const Row& row, std::string_view metodo, std::string_view key,
+                         std::string_view paziente) const {
+    if (!row.metodo.empty() && row.metodo != metodo) {
+        return false;
+    }
+    if (!row.paziente.empty() && row.paziente != paziente) {
+        return false;
+    }
+    return row.argomento.empty() ||
+           sqlite3_strglob(row.argomento.c_str(), std::string(key).c_str()) == 0;
+}
+
+std::optional<ProcessFaultHit> FaultTable::takeProcess(std::string_view metodo,
+                                                       std::string_view key,
+                                                       std::string_view paziente,
+                                                       std::uint64_t chiamata) {
+    using Kind = ProcessFaultHit::Kind;
+    for (Row& row : rows_) {
+        if (row.guasto.empty() || !matches(row, metodo, key, paziente)) {
+            continue;
+        }
+        if (row.guasto == "lento") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(row.parametro));
+        } else if (row.guasto == "muore" || row.guasto == "blocca") {
+            if (chiamata >= static_cast<std::uint64_t>(std::max<std::int64_t>(row.parametro, 0))) {
+                return ProcessFaultHit{row.guasto == "muore" ? Kind::Dies : Kind::Hangs,
+                                       row.parametro};
+            }
+        } else if (row.guasto == "occupato") {
+            if (row.parametro > 0 && chiamata % static_cast<std::uint64_t>(row.parametro) == 0) {
+                return ProcessFaultHit{Kind::Refused, row.parametro};
+            }
+        } else if (row.guasto == "occupato_per") {
+            const std::int64_t adesso = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::steady_clock::now().time_since_epoch())
+                                            .count();
+            if (!row.dal) {
+                row.dal = adesso;
+            }
+            if (adesso - *row.dal < row.parametro) {
+                return ProcessFaultHit{Kind::RefusedForNow, row.parametro};
+            }
+        }
     }
     return std::nullopt;
 }

@@ -19,6 +19,13 @@ struct FaultHit {
     bool fallisce = false;
 };
 
+// A fault of the host's process (a row with a `guasto`) that applies to a call.
+struct ProcessFaultHit {
+    enum class Kind { Dies, Hangs, Refused, RefusedForNow };
+    Kind kind;
+    std::int64_t parametro = 0;
+};
+
 class FaultTable {
   public:
     // Looks for the table in the practice and reads it; without the table no
@@ -33,6 +40,11 @@ class FaultTable {
     // it against its `volte`; nothing when none applies.
     std::optional<FaultHit> take(std::string_view metodo, std::string_view key,
                                  std::string_view paziente);
+    // The first process fault (in insertion order) that applies to the
+    // process's call number `chiamata`; "slow" rows before it are served
+    // first, so a slow host can also die.
+    std::optional<ProcessFaultHit> takeProcess(std::string_view metodo, std::string_view key,
+                                               std::string_view paziente, std::uint64_t chiamata);
 
   private:
     struct Row {
@@ -41,7 +53,14 @@ class FaultTable {
         std::optional<std::string> risposta;
         bool fallisce = false;
         std::optional<std::int64_t> volte;
+        std::string guasto;
+        std::int64_t parametro = 0;
+        // "occupato_per": when the refusals began, in steady-clock ms.
+        std::optional<std::int64_t> dal;
     };
+
+    bool matches(const Row& row, std::string_view metodo, std::string_view key,
+                 std::string_view paziente) const;
 
     Database* db_ = nullptr;
     std::vector<Row> rows_;

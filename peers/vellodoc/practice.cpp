@@ -15,7 +15,9 @@ CREATE TABLE IF NOT EXISTS standin_guasti (
   paziente  TEXT,
   risposta  TEXT,
   fallisce  INTEGER NOT NULL DEFAULT 0,
-  volte     INTEGER
+  volte     INTEGER,
+  guasto    TEXT,
+  parametro INTEGER
 );
 CREATE INDEX IF NOT EXISTS standin_guasti_metodo ON standin_guasti(metodo);
 CREATE TABLE IF NOT EXISTS standin_info (
@@ -64,6 +66,17 @@ Database createPractice(const std::filesystem::path& path) {
 
 void addStandinTables(Database& db) {
     db.exec(kStandinTables);
+    // A practice written before the host's process faults existed gains
+    // their two columns.
+    for (const char* colonna : {"guasto TEXT", "parametro INTEGER"}) {
+        const std::string nome = std::string(colonna).substr(0, std::string(colonna).find(' '));
+        Statement probe =
+            db.prepare("SELECT 1 FROM pragma_table_info('standin_guasti') WHERE name = ?1");
+        probe.bind(1, nome);
+        if (!probe.step()) {
+            db.exec("ALTER TABLE standin_guasti ADD COLUMN " + std::string(colonna));
+        }
+    }
 }
 
 void addStandinIndexes(Database& db) {
@@ -104,6 +117,18 @@ void addFault(Database& db, const Fault& fault) {
         insert.bind(6, std::int64_t{*fault.volte});
     }
     insert.run();
+}
+
+void addProcessFault(Database& db, const ProcessFault& fault) {
+    db.prepare(
+          "INSERT INTO standin_guasti(metodo, argomento, paziente, guasto, parametro) "
+          "VALUES (?1, ?2, ?3, ?4, ?5)")
+        .bind(1, fault.metodo)
+        .bindOrNull(2, fault.argomento)
+        .bindOrNull(3, fault.paziente)
+        .bind(4, fault.guasto)
+        .bind(5, fault.parametro)
+        .run();
 }
 
 std::optional<std::string> patientCodeFromHex(std::string_view hex) {

@@ -2,6 +2,7 @@
 // The practice database: creating one from the contract schema, the stand-in's
 // own tables (scripted faults, generator marks, indexes), host users, and the
 // hexadecimal patient codes that filters carry.
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -45,6 +46,24 @@ struct Fault {
     std::optional<int> volte;
 };
 void addFault(Database& db, const Fault& fault);
+
+// A fault of the host's process rather than of one answer (a row of
+// standin_guasti with a `guasto`), on the calls matched as above (`metodo`
+// empty: any method): "muore" (the host dies at the first matching call from
+// call number `parametro` of the process on, and stays dead), "blocca" (the
+// same, but the calls never answer), "lento" (each matching call waits
+// `parametro` ms), "occupato" (every `parametro`-th call is refused without
+// running), "occupato_per" (calls are refused for `parametro` ms from the
+// first matching one). What dying, hanging and refusing mean depends on the
+// form the host is served in (ProcessFaults in vellodoc_server.h).
+struct ProcessFault {
+    std::string guasto;
+    std::int64_t parametro = 0;
+    std::string metodo;
+    std::string argomento;
+    std::string paziente;
+};
+void addProcessFault(Database& db, const ProcessFault& fault);
 
 // The host's patient code behind its hexadecimal form (two digits per
 // character), or nothing when the text is not such a form.

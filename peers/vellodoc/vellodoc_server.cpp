@@ -13,12 +13,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "common/errors.h"
 #include "common/paths.h"
 #include "common/radix.h"
 #include "common/registry.h"
 #include "host/automation.h"
+#include "host/limiti_host.h"
 #include "peers/vellodoc/datasets.h"
 #include "peers/vellodoc/faults.h"
 #include "peers/vellodoc/patients.h"
@@ -43,6 +45,21 @@ struct SharedCounters {
 SharedCounters& shared() {
     static SharedCounters instance;
     return instance;
+}
+
+const char kMorto[] = "Il programma di cartella clinica è stato chiuso.";
+
+ProcessFaults& processFaults() {
+    static ProcessFaults faults{
+        [] { throw HostPerso(kMorto); },
+        [] {
+            std::this_thread::sleep_for(automation::limitiHost().attesa);
+            throw HostPerso(
+                "Il programma di cartella clinica non risponde (chiamata annullata "
+                "dopo il tempo massimo).");
+        },
+        false};
+    return faults;
 }
 
 constexpr std::string_view kRegistryKey = "SOFTWARE\\Quintara-Kelvano";
@@ -100,6 +117,8 @@ class Server final : public automation::Object {
     static const Method kMethods[];
 
     Variant dispatch(const Method& method, const Arguments& arguments);
+    // Dies, hangs, waits or refuses as the process faults in force say.
+    void processFault(const Method& method, const Arguments& arguments);
     std::string faultKey(std::string_view method, const Arguments& arguments) const;
 
     Variant newServer(const Arguments&);
@@ -130,6 +149,8 @@ class Server final : public automation::Object {
     FaultTable faults_;
     bool connected_ = false;
     bool released_ = false;
+    // Once dead or hung, the host stays so.
+    std::optional<ProcessFaultHit::Kind> lost_;
     std::string doctorCode_;
     std::string lastError_;
     PatientCursor patients_;
@@ -170,6 +191,7 @@ Variant Server::call(std::string_view method, const Arguments& arguments) {
         if (it == std::end(kMethods)) {
             throw Error("Metodo sconosciuto: " + std::string(method));
         }
+        processFault(*it, arguments);
         if (released_ && it->handler != &Server::destroy) {
             throw Error("L'oggetto Vellodoc.Server è già stato rilasciato");
         }
@@ -180,6 +202,28 @@ Variant Server::call(std::string_view method, const Arguments& arguments) {
             throw;
         }
         throw Error(lastError_);
+    }
+}
+
+void Server::processFault(const Method& method, const Arguments& arguments) {
+    using Kind = ProcessFaultHit::Kind;
+    if (!lost_ && !faults_.empty()) {
+        const auto hit = faults_.takeProcess(method.name, faultKey(method.name, arguments),
+                                             patients_.currentCode(), shared().calls.load());
+        if (hit && (hit->kind == Kind::Refused || hit->kind == Kind::RefusedForNow)) {
+            if (processFaults().refuses) {
+                throw CallRefused("Chiamata rifiutata: il programma è occupato",
+                                  hit->kind == Kind::RefusedForNow);
+            }
+        } else if (hit) {
+            lost_ = hit->kind;
+        }
+    }
+    if (lost_) {
+        // Every call from here on meets the same end.
+        const ProcessFaults& faults = processFaults();
+        *lost_ == Kind::Dies ? faults.dies() : faults.hangs();
+        throw HostPerso(kMorto);
     }
 }
 
@@ -498,6 +542,17 @@ void registerServer() {
 
 std::shared_ptr<automation::Object> createServer() {
     return std::make_shared<Server>();
+}
+
+void setProcessFaults(ProcessFaults faults) {
+    ProcessFaults& current = processFaults();
+    if (faults.dies) {
+        current.dies = std::move(faults.dies);
+    }
+    if (faults.hangs) {
+        current.hangs = std::move(faults.hangs);
+    }
+    current.refuses = faults.refuses;
 }
 
 std::vector<std::string_view> methodNames() {

@@ -4,9 +4,12 @@
 // HKEY_LOCAL_MACHINE\SOFTWARE\Quintara-Kelvano.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
+
+#include "common/errors.h"
 
 namespace kvt::automation {
 class Object;
@@ -36,6 +39,33 @@ std::shared_ptr<automation::Object> createServer();
 std::vector<std::string_view> methodNames();
 
 inline constexpr const char* kStatsVariable = "KVT_STANDIN_STATS";
+
+// A call the host refused without running it, as a busy host does: at once
+// ("occupato") or asking to be called later ("occupato_per").
+class CallRefused : public Error {
+  public:
+    CallRefused(const std::string& text, bool later) : Error(text), later_(later) {}
+    bool later() const { return later_; }
+
+  private:
+    bool later_;
+};
+
+// What the faults of the host's process (Fault::guasto in practice.h) do in
+// the form the stand-in is served in. The defaults are those of a host in
+// the caller's own process: "dies" raises kvt::HostPerso, "hangs" holds the
+// call for the program's own waiting limit (limitiHost().attesa: nothing
+// can cancel a call in the same thread) and then raises kvt::HostPerso,
+// and refusals are not made (a host in process has no other work to be busy
+// with). A server of its own process ends itself instead, and refuses.
+struct ProcessFaults {
+    std::function<void()> dies;
+    std::function<void()> hangs;
+    // True: a call hit by "occupato" raises CallRefused without running.
+    bool refuses = false;
+};
+// Replaces the defaults for every server object made afterwards.
+void setProcessFaults(ProcessFaults faults);
 
 // When KVT_STANDIN_STATS names a file, arranges for the counters to be
 // written there when the process ends normally; registerServer does it.

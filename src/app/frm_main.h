@@ -20,6 +20,7 @@
 namespace kvt {
 
 class Tvellopat;
+class HostPerso;
 class TfrmLogin;
 class XmlDocument;
 class XmlNode;
@@ -323,6 +324,12 @@ class TfrmMain {
     void rimuoviScrittureInterrotte() const;
     InvioInCorso invioInCorso() const { return InvioInCorso(fileInvioInCorso_); }
     Tvellopat& hostAttivo() const;
+    // A host lost in an earlier run is asked to open the session again;
+    // raises kvt::HostPerso when it cannot.
+    void riapriHostPerso();
+    // What the operator reads when the host was lost at patient i of n.
+    static std::string testoHostPerso(const HostPerso& errore, const std::string& fermato, int i,
+                                      int n);
 
     std::string caption_ = "Vello KVT";
     Tvellopat* host_;

@@ -120,6 +120,7 @@ void TfrmMain::eseguiPazienti() {
     rimuoviScrittureInterrotte();
     leggiInvioInterrotto();
     codiciDelGiro_.azzera();
+    riapriHostPerso();
     Tvellopat& host = hostAttivo();
     const std::string medico = host.leggi_attributo("userid_utente");
     const int n = host.carica("codice_medico =" + medico + "|tipo_di_convenzione=S", "alfabetico");
@@ -130,7 +131,31 @@ void TfrmMain::eseguiPazienti() {
     suLog("START - Pazienti totali: " + std::to_string(n) + " versione " + kVersione);
 
     for (int i = 1; i <= n; ++i) {
-        elaboraPaziente(i, n);
+        try {
+            elaboraPaziente(i, n);
+        } catch (const HostPerso& errore) {
+            throw HostPerso(testoHostPerso(errore, "Invio fermato", i, n) +
+                            " Riaprire il programma di cartella clinica, poi \"Riprendi\".");
+        }
+    }
+}
+
+std::string TfrmMain::testoHostPerso(const HostPerso& errore, const std::string& fermato, int i,
+                                     int n) {
+    // The patient being read is neither skipped nor marked: the note of the
+    // sending in progress stays as a kill leaves it, and the next resume
+    // starts again from this patient.
+    return std::string(errore.what()) + " " + fermato + " al paziente " + std::to_string(i) +
+           " di " + std::to_string(n) +
+           ": nessun paziente è stato scartato o registrato per questo motivo.";
+}
+
+void TfrmMain::riapriHostPerso() {
+    // A host lost in an earlier run of this window may be back: the session is
+    // opened again with the same user; if it cannot be, the run does not start.
+    Tvellopat& host = hostAttivo();
+    if (host.perso() && !host.start()) {
+        throw HostPerso("Il programma di cartella clinica non è raggiungibile.");
     }
 }
 
@@ -396,6 +421,9 @@ void TfrmMain::creaTracciato(const std::string& percorso) {
         if (chkDbg.checked() && !cartella.testoAvvisi.empty()) {
             suLog("Fase 1: creaTracciato: AVVISI:" + cartella.testoAvvisi);
         }
+    } catch (const HostPerso&) {
+        // Read from a host that went away: nothing is saved, the run stops.
+        throw;
     } catch (const std::exception& errore) {
         suLog(std::string("Fase 1: creaTracciato: KO - Errore:") + errore.what());
     }

@@ -347,6 +347,9 @@ class Verifica {
                               ? "tracciato non creato: " + errori.altri
                               : "dati obbligatori mancanti: " + elencoEtichette(riga.mancanti) +
                                     ": da correggere nella cartella clinica";
+        } catch (const HostPerso&) {
+            // No forecast from a host that went away: the check stops.
+            throw;
         } catch (const std::exception& errore) {
             riga.esito = EsitoPrevisto::ErroreCreazione;
             riga.dimensione.reset();
@@ -384,6 +387,7 @@ void TfrmMain::cmdVerificaClick() {
     Verifica verifica(*this);
     int n = 0;
     try {
+        riapriHostPerso();
         Tvellopat& host = hostAttivo();
         verifica.setMedico(host.leggi_attributo("userid_utente"));
         verifica.controllaFile();
@@ -396,7 +400,11 @@ void TfrmMain::cmdVerificaClick() {
               " (nessun invio, nessun file di lavoro modificato)");
         pBar.setRange(0, n);
         for (int i = 1; i <= n; ++i) {
-            verifica.paziente(i, n);
+            try {
+                verifica.paziente(i, n);
+            } catch (const HostPerso& errore) {
+                throw HostPerso(testoHostPerso(errore, "Verifica fermata", i, n));
+            }
         }
     } catch (const std::exception& errore) {
         lblFase.setCaption("---");

@@ -25,4 +25,13 @@ class CodePageError : public Error {
     using Error::Error;
 };
 
+// The host application is gone or no longer answers (its process ended or
+// crashed, its call was cancelled past the time limit): unlike a failed host
+// call, nothing read from it since can be trusted, and no later call can
+// succeed. It ends the run at the patient being read, as a kill would.
+class HostPerso : public Error {
+  public:
+    using Error::Error;
+};
+
 }  // namespace kvt

@@ -15,6 +15,8 @@ using automation::Variant;
 constexpr std::string_view kHostClass = "Vellodoc.Server";
 constexpr std::string_view kEccezione = ": eccezione";
 constexpr std::string_view kCrLf = "\r\n";
+const std::string kHostPerso =
+    "Il programma di cartella clinica non risponde più o è stato chiuso.";
 
 // Remembers the window in front when made and brings it back when it goes,
 // so that a host call that raises the host's own windows cannot leave them
@@ -40,13 +42,16 @@ class ForegroundFrame {
 };
 
 // Runs the host calls of `body` inside one foreground frame; false when any
-// of them failed, whatever the failure.
+// of them failed, whatever the failure, except a lost host, which goes on to
+// the caller: a neutral answer would pass for the host's own.
 template <class Body>
 bool framed(Body&& body) {
     ForegroundFrame frame;
     try {
         body();
         return true;
+    } catch (const HostPerso&) {
+        throw;
     } catch (...) {
         return false;
     }
@@ -82,10 +87,18 @@ Tvellopat::~Tvellopat() {
 }
 
 Variant Tvellopat::callHost(std::string_view method, const Arguments& arguments) {
+    if (perso_) {
+        throw HostPerso(kHostPerso);
+    }
     if (!server) {
         throw Error("Nessun oggetto " + std::string(kHostClass));
     }
-    return server->call(method, arguments);
+    try {
+        return server->call(method, arguments);
+    } catch (const HostPerso&) {
+        perso_ = true;
+        throw;
+    }
 }
 
 std::string Tvellopat::textCall(std::string_view operation, std::string_view method,
@@ -114,12 +127,19 @@ bool Tvellopat::start() {
     if (server || connesso) {
         stop();
     }
+    // A new session starts with a host that may be back.
+    perso_ = false;
     std::string answer;
-    const bool answered = framed([&] {
-        server = automation::createObject(kHostClass);
-        callHost("new", {});
-        answer = callHost("connetti", {text(utente), text(password)}).toText();
-    });
+    bool answered = false;
+    try {
+        answered = framed([&] {
+            server = automation::createObject(kHostClass);
+            callHost("new", {});
+            answer = callHost("connetti", {text(utente), text(password)}).toText();
+        });
+    } catch (const HostPerso&) {
+        // At login a lost host is one more reason the session did not open.
+    }
     if (!answered) {
         show(failureText(operation));
         return false;
@@ -139,22 +159,36 @@ bool Tvellopat::stop() {
     if (!connesso && !server) {
         return true;
     }
+    if (perso_) {
+        // Nothing to tell a host that is gone: the reference is dropped.
+        connesso = false;
+        server.reset();
+        return true;
+    }
     // A failure leaves the rest for the next stop; nothing is shown.
-    framed([&] {
-        if (connesso) {
-            callHost("disconnetti", omitted());
-            connesso = false;
-        }
-        if (server) {
-            callHost("Destroy", omitted());
-            callHost("Free", omitted());
-            server.reset();
-        }
-    });
+    try {
+        framed([&] {
+            if (connesso) {
+                callHost("disconnetti", omitted());
+                connesso = false;
+            }
+            if (server) {
+                callHost("Destroy", omitted());
+                callHost("Free", omitted());
+                server.reset();
+            }
+        });
+    } catch (const HostPerso&) {
+        connesso = false;
+        server.reset();
+    }
     return true;
 }
 
 bool Tvellopat::is_on() {
+    if (perso_) {
+        throw HostPerso(kHostPerso);
+    }
     if (!server) {
         return false;
     }
@@ -215,12 +249,15 @@ std::string Tvellopat::call_method_pipe(const std::string& handle, const std::st
     std::optional<std::string> failure;
     {
         // Only the program's own errors are caught here (every failed host
-        // call is one); anything else is a fault of the program and goes on.
+        // call is one); anything else is a fault of the program and goes on,
+        // as does a lost host.
         ForegroundFrame frame;
         try {
             result =
                 callHost("call_method_pipe", {text(handle), text(metodo), text(lista_parametri)})
                     .toText();
+        } catch (const HostPerso&) {
+            throw;
         } catch (const Error& error) {
             failure = description() + std::string(kEccezione) + error.what();
         }

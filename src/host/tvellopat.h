@@ -2,10 +2,13 @@
 // The host adapter: the one way the program talks to the host clinical-record
 // application through its automation server "Vellodoc.Server". Every
 // operation turns a failed host call into a neutral result (false, 0 or the
-// empty text), as a rule after showing it in a modal message box; nothing
-// leaves the adapter as an error. While a host call runs, the host may bring
-// its own windows to the front: the window that was in front before the call
-// is brought back after it, whatever the outcome.
+// empty text), as a rule after showing it in a modal message box. The one
+// failure that leaves the adapter is a lost host (kvt::HostPerso: its process
+// gone, or a call unanswered past the limit): the adapter then stays lost,
+// every later call raises it again at once and shows nothing, so that no
+// record is built from neutral answers of a host that is not there. While a host call runs, the
+// host may bring its own windows to the front: the window that was in front before the call is
+// brought back after it, whatever the outcome.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,8 +39,11 @@ class Tvellopat {
     bool start();
     // Closes the session and releases the host object; always true, silent.
     bool stop();
-    // True when the host object exists and answers; silent.
+    // True when the host object exists and answers; silent. Raises
+    // kvt::HostPerso when the host is lost.
     bool is_on();
+    // True once a host call found the host gone; until the next start.
+    bool perso() const { return perso_; }
 
     // Makes the patient with this code the current one.
     bool select_single(const std::string& codice);
@@ -58,8 +64,10 @@ class Tvellopat {
     std::string sql_dump_string(const std::string& modo, const std::string& sql);
 
   private:
+    bool perso_ = false;
+
     // One host call on server; raises kvt::Error when there is no server or
-    // the call fails.
+    // the call fails, kvt::HostPerso when the host is (or was found) lost.
     automation::Variant callHost(std::string_view method, const automation::Arguments& arguments);
     // A host call whose failure shows `operation` + ": eccezione" and gives
     // the empty text; the result converted to text otherwise.

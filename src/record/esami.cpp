@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 
+#include "common/errors.h"
 #include "common/radix.h"
 #include "record/tld_crea_nodo.h"
 
@@ -198,6 +199,9 @@ bool TldCreaNodo::carica_trxPrescrizioniEsami_LAB_STR_SPE() {
             } else if (classe == "spe") {
                 visiteSpec.appendChild(carica_trxPrescrizioneVisitaSpec(handle));
             }
+        } catch (const HostPerso&) {
+            // A lost host is no faulty row: the whole record is void.
+            throw;
         } catch (...) {
             numEsamiLaboratorio = laboratorio;
             numEsamiStrumentali = strumentali;

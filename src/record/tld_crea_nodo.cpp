@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "common/errors.h"
 #include "common/general_functions.h"
 #include "common/radix.h"
 
@@ -42,6 +43,9 @@ void TldCreaNodo::crea() {
                 testoErrori = "ERR_CaricaXmlVariazione: errore recupero xml!";
             }
         }
+    } catch (const HostPerso&) {
+        // Without a host there is no record to build, not even a faulty one.
+        throw;
     } catch (...) {
         // Whatever fails here, the record is still built on what was set.
         testoErrori = "ERR_TldCreaNodo.create!";

@@ -525,5 +525,101 @@ TEST_F(GuastiLocali, HostFailingCallsGivesSkippedOrFailedPatientsOnly) {
     EXPECT_EQ(guasto.erroriCreazione, ripreso.erroriCreazione + 1);
 }
 
+// The host lost in the middle of a sending: gone (its process ended), or
+// holding a call past the program's limit. The run stops at that patient
+// with status 3 and no summary, skips, marks and records nobody because of
+// it, and releases the working folder; the next resume with the host back
+// gives what an uninterrupted sending gives.
+class HostAssente : public Guasti {
+  protected:
+    void SetUp() override {
+        Guasti::SetUp();
+        generaPratica(kPazienti);
+        statistiche_ = lavoro() / "host-stats.json";
+        ::setenv("KVT_STANDIN_STATS", percorso(statistiche_).c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("KVT_STANDIN_STATS");
+        ::unsetenv("KVT_HOST_TIMEOUT_MS");
+        Guasti::TearDown();
+    }
+
+    // The host calls of the last run, as the stand-in counted them.
+    long chiamateHost() const {
+        const std::string testo = leggi(statistiche_);
+        const std::size_t dove = testo.find("\"calls\":");
+        return dove == std::string::npos ? -1 : std::stol(testo.substr(dove + 8));
+    }
+
+    // The accepted uploads, by name, as filed in inviati/.
+    std::map<std::string, std::string> accettati() const {
+        std::map<std::string, std::string> testi;
+        for (const std::string& nome : cartelle().inviati) {
+            testi[nome] = leggi(xml() / "inviati" / nome);
+        }
+        return testi;
+    }
+
+    // A new sending with the host failing as `guasto` says from call
+    // `chiamata` on: it stops with the reason in the log, and nothing built
+    // from the lost host is filed.
+    void invioInterrotto(const std::string& guasto, long chiamata) {
+        sql("INSERT INTO standin_guasti(metodo, guasto, parametro) VALUES ('', '" + guasto + "', " +
+            std::to_string(chiamata) + ");");
+        const Riepilogo interrotto = invio("--nuovo-invio");
+        EXPECT_FALSE(interrotto.letto()) << ultimoEsito_.uscita;
+        EXPECT_EQ(ultimoEsito_.stato, 3);
+        const std::string sessione = ultimaSessione();
+        EXPECT_EQ(righeLog("Invio interrotto - Errore: Il programma di cartella clinica"), 1)
+            << sessione;
+        EXPECT_THAT(sessione, HasSubstr("nessun paziente è stato scartato o registrato"));
+        // Nothing built from the lost host went anywhere.
+        EXPECT_TRUE(cartelle().inAttesa.empty());
+        EXPECT_TRUE(cartelle().noConn.empty());
+        EXPECT_EQ(righeLog("Fase 1: creaTracciato: KO"), 0);
+        sql("DELETE FROM standin_guasti;");
+    }
+
+    fs::path statistiche_;
+};
+
+TEST_F(HostAssente, HostDyingMidRunStopsItAndTheResumeGivesTheUninterruptedFiles) {
+    avviaCollettore();
+    const Riepilogo intero = invio("--nuovo-invio");
+    ASSERT_TRUE(intero.letto()) << ultimoEsito_.errore;
+    const long chiamate = chiamateHost();
+    ASSERT_GT(chiamate, 100);
+    const std::map<std::string, std::string> attesi = accettati();
+    const std::vector<std::string> errAttesi = cartelle().err;
+    const std::multiset<std::string> archivio = archiviati();
+    const int senzaCodice = conta(ultimaSessione(), "privo di codice fiscale");
+
+    // Without the last visits the new sending makes the same calls again.
+    fs::remove(kvt() / "update_new.ini");
+    invioInterrotto("muore", chiamate / 2);
+    // Half-way: fewer patients accepted, and none passed off as lacking a
+    // fiscal code beyond those the whole run finds.
+    EXPECT_LT(cartelle().inviati.size(), attesi.size());
+    EXPECT_LE(conta(ultimaSessione(), "privo di codice fiscale"), senzaCodice);
+
+    const Riepilogo ripreso = invio("--riprendi");
+    ASSERT_TRUE(ripreso.letto()) << ultimoEsito_.errore;
+    EXPECT_EQ(ripreso.inviati + ripreso.giaInviati, intero.inviati);
+    EXPECT_EQ(ripreso.erroriCreazione, intero.erroriCreazione);
+    EXPECT_EQ(accettati(), attesi);
+    EXPECT_EQ(cartelle().err, errAttesi);
+    EXPECT_EQ(archiviati(), archivio);
+    EXPECT_FALSE(fs::exists(kvt() / "invio_in_corso"));
+}
+
+TEST_F(HostAssente, HostHangingStopsTheRunAtTheLimitAndReleasesTheFolder) {
+    avviaCollettore();
+    ::setenv("KVT_HOST_TIMEOUT_MS", "1500", 1);
+    invioInterrotto("blocca", 3000);
+    // The folder is free again: the resume runs, and with the host back
+    // every patient reaches the collector.
+    verificaTuttiArrivati(invio("--riprendi"));
+}
+
 }  // namespace
 }  // namespace kvt::e2e
