@@ -118,6 +118,10 @@ void TfrmMain::eseguiPazienti() {
         return;
     }
     rimuoviScrittureInterrotte();
+    for (const std::string& riga :
+         mettiDaParteFileDanneggiati(fileIni_, fileInvioInCorso_, cartellaXml())) {
+        suLog(riga);
+    }
     leggiInvioInterrotto();
     codiciDelGiro_.azzera();
     riapriHostPerso();

@@ -8,6 +8,7 @@
 #include "app/frm_main.h"
 #include "app/working_files.h"
 #include "common/errors.h"
+#include "common/files.h"
 #include "common/general_functions.h"
 #include "common/paths.h"
 #include "common/windowing.h"
@@ -31,8 +32,7 @@ void disconnettiInSilenzio(Connettore& connettore) {
 
 // Files the upload by its outcome; the reason when it could not be moved.
 std::optional<std::string> archiviaTracciato(const std::string& da, const std::string& a) {
-    std::error_code errore;
-    std::filesystem::rename(paths::fromUtf8(da), paths::fromUtf8(a), errore);
+    const std::error_code errore = files::moveReplacing(paths::fromUtf8(da), paths::fromUtf8(a));
     if (errore) {
         return "impossibile spostare il tracciato " + da + " in " + a + ": " + errore.message();
     }

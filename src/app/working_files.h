@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/date_time.h"
 
@@ -40,8 +41,26 @@ bool fileVuoto(const std::string& file);
 // Removes the file if it exists; true when it is gone afterwards.
 bool cancellaFile(const std::string& file);
 // Moves the file by renaming it within its file system, replacing `a` in one
-// step; true when done.
+// step, durably, riding out another program's brief hold on Windows; true
+// when done.
 bool spostaFile(const std::string& da, const std::string& a);
+
+// True when the file holds a zero byte, as a power cut can leave one: none of
+// the working files (uploads, answers, the last-visit file, the note) ever
+// does, so its content is not to be trusted.
+bool fileDanneggiato(const std::string& file);
+// Renames a damaged file aside (its name + kSuffissoDanneggiato), kept for
+// whoever looks into it; the new name, or nothing with the system's reason.
+std::optional<std::string> mettiDaParte(const std::string& file, std::string& motivo);
+inline constexpr const char* kSuffissoDanneggiato = ".danneggiato";
+
+// Before a run reads its state: sets aside the damaged last-visit file, the
+// damaged note of the sending in progress and every damaged upload waiting in
+// the upload folder or in its "no_conn" (a damaged upload is never sent: the
+// patient's file is built again). Gives one log line for each file found.
+std::vector<std::string> mettiDaParteFileDanneggiati(const std::string& fileUltimeVisite,
+                                                     const std::string& fileInvioInCorso,
+                                                     const std::string& cartellaTracciati);
 
 // The file's last-write time as a local date and time, at the two-second
 // precision of the date stamps the program has always compared with;

@@ -67,12 +67,6 @@ void accodaAFile(const std::string& file, std::string_view testo) {
     }
 }
 
-bool spostaFile(const std::string& da, const std::string& a) {
-    std::error_code errore;
-    fs::rename(da, a, errore);
-    return !errore;
-}
-
 std::optional<DateTime> dataUltimaScrittura(const std::string& file) {
     struct stat stato {};
     if (::stat(file.c_str(), &stato) != 0) {

@@ -1,6 +1,6 @@
 // Working files on Windows: the wide file API; folders and files created with
 // an access list of their owner's, appends that open and close the file each
-// time, an exclusive handle for the folder lock.
+// time, a handle that no other writer may share for the folder lock.
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -90,12 +90,6 @@ void accodaAFile(const std::string& file, std::string_view testo) {
     }
 }
 
-bool spostaFile(const std::string& da, const std::string& a) {
-    // A rename within the volume, replacing `a` in one step; never a copy.
-    return ::MoveFileExW(paths::fromUtf8(da).c_str(), paths::fromUtf8(a).c_str(),
-                         MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
 std::optional<DateTime> dataUltimaScrittura(const std::string& file) {
     WIN32_FILE_ATTRIBUTE_DATA dati{};
     if (!::GetFileAttributesExW(paths::fromUtf8(file).c_str(), GetFileExInfoStandard, &dati)) {
@@ -120,11 +114,13 @@ BloccoCartella::Esito BloccoCartella::prendi(const std::string& cartella,
                                              std::string* motivo) {
     blocco.reset();
     const fs::path percorso = paths::fromUtf8(cartella) / kFileBlocco;
-    // No sharing at all: a second open, by this process or another, fails
-    // while this handle lives; the system closes it with the process.
+    // Readers share (a virus scanner looking into the file must not make the
+    // next run find the folder busy), writers do not: a second open for
+    // writing, by this process or another, fails while this handle lives;
+    // the system closes it with the process.
     const HANDLE handle =
-        ::CreateFileW(percorso.c_str(), GENERIC_READ | GENERIC_WRITE, 0, win32::privateSecurity(),
-                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ::CreateFileW(percorso.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                      win32::privateSecurity(), OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD codice = ::GetLastError();
         if (codice == ERROR_SHARING_VIOLATION || codice == ERROR_LOCK_VIOLATION) {

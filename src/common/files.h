@@ -14,8 +14,10 @@ namespace kvt::files {
 // The whole content, or nothing when the file cannot be opened or read.
 std::optional<std::string> readAll(const std::filesystem::path& path);
 
-// Writes the content to a temporary file in the same folder and renames it
-// over the target, so that no reader ever sees half a file. An existing file
+// Writes the content to a temporary file in the same folder, forces it to the
+// disk and renames it over the target (the rename forced to the disk too), so
+// that no reader ever sees half a file and no power cut leaves the target
+// named but empty or filled with zeros. An existing file
 // keeps its permission bits; a new one is readable and writable by its owner
 // only (0600); on Windows every file written so gets an access list of its
 // owner's, new or not. A symbolic link is followed: its target is replaced. Raises
@@ -23,7 +25,7 @@ std::optional<std::string> readAll(const std::filesystem::path& path);
 //
 // Replace::PrivateDurable is for settings that hold secrets and cannot be
 // made again: the file is readable by its owner only whatever it was before,
-// and its content is forced to the disk before the rename.
+// and its permissions are forced to the disk with its content.
 enum class Replace { Keeping, PrivateDurable };
 void writeAtomically(const std::filesystem::path& path, std::string_view content,
                      Replace how = Replace::Keeping);
@@ -46,6 +48,30 @@ class AtomicFile {
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// Moves a file by renaming it within its file system, replacing `to` in one
+// step, and forces the rename to the disk before returning. On Windows a
+// rename refused because another program (a virus scanner, an indexer, a
+// backup) holds one of the two files for a moment is tried again for a few
+// seconds (kHoldRetry). The system's error when it could not be done; the
+// file is then where it was.
+std::error_code moveReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// How long a rename waits out another program's hold on Windows: the waits
+// double from the first up to the longest, until their sum passes the total.
+struct HoldRetry {
+    int firstMs;
+    int longestMs;
+    int totalMs;
+};
+inline constexpr HoldRetry kHoldRetry{25, 1000, 4500};
+
+// True when the content holds a zero byte: none of the program's text or XML
+// files ever does, while a power cut on NTFS can leave a file at its full
+// size with nothing but zeros in it.
+inline bool looksZeroFilled(std::string_view content) {
+    return content.find('\0') != std::string_view::npos;
+}
 
 // Creates a file that must not exist yet (an existing file or link makes it
 // fail), readable and writable by its owner only, and writes the content.

@@ -1,5 +1,5 @@
 // File helpers on POSIX: open(2) with O_EXCL/O_NOFOLLOW for private files,
-// mkstemp + rename for atomic replacement.
+// mkstemp + fdatasync + rename + the folder's fsync for durable replacement.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +31,22 @@ bool writeAllTo(int fd, std::string_view content) {
 [[noreturn]] void fail(const std::filesystem::path& path, int error) {
     throw Error("Impossibile scrivere il file " + paths::toUtf8(path) + ": " +
                 std::strerror(error));
+}
+
+std::filesystem::path folderOf(const std::filesystem::path& path) {
+    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
+// Forces the folder's entries to the disk: a rename into or out of it is
+// lost with the power until then. Zero, or the system's error number.
+int syncFolder(const std::filesystem::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    const int error = ::fsync(fd) != 0 ? errno : 0;
+    ::close(fd);
+    return error;
 }
 
 }  // namespace
@@ -149,16 +165,14 @@ void AtomicFile::commit() {
     if (s.fd < 0) {
         fail(s.target.requested, EBADF);
     }
-    // No fsync unless asked for: the rename alone is what keeps readers from
-    // half a file, and forcing each file to the disk cost a journal commit for
-    // every upload, answer and last-visit file, so that a sending spent most
-    // of its time waiting on the disk. Everything written this way can be
-    // made again: the next new sending rebuilds what a power cut may have
-    // left empty.
+    // The content reaches the disk before the rename, and the rename before
+    // the caller goes on: otherwise a power cut can leave the new name with
+    // no content, or the old content under a state the caller went on from.
+    // A private file's mode must survive as well, hence fsync for it.
     const int fd = s.fd;
     s.fd = -1;
     int error = 0;
-    if (s.target.durable && ::fsync(fd) != 0) {
+    if ((s.target.durable ? ::fsync(fd) : ::fdatasync(fd)) != 0) {
         error = errno;
     }
     if (::close(fd) != 0 && error == 0) {
@@ -173,6 +187,24 @@ void AtomicFile::commit() {
         ::unlink(s.temporary.c_str());
         fail(s.target.requested, error);
     }
+    if (const int error = syncFolder(folderOf(s.target.path)); error != 0) {
+        fail(s.target.requested, error);
+    }
+}
+
+std::error_code moveReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return {errno, std::generic_category()};
+    }
+    // Each folder the rename touched, forced to the disk: one journal commit,
+    // the second folder has nothing left to write.
+    const std::filesystem::path target = folderOf(to);
+    const std::filesystem::path source = folderOf(from);
+    int error = syncFolder(target);
+    if (error == 0 && source != target) {
+        error = syncFolder(source);
+    }
+    return error == 0 ? std::error_code() : std::error_code(error, std::generic_category());
 }
 
 bool writeNewPrivate(const std::filesystem::path& path, std::string_view content) {

@@ -1,5 +1,6 @@
 // File helpers on Windows: the wide Win32 file API; a temporary file created
-// exclusively beside the target, then MoveFileExW over it. What the program
+// exclusively beside the target, flushed, then MoveFileExW over it, retried
+// while another program holds one of the two files. What the program
 // creates gets an access list of its owner's (see win32::privateSecurity).
 #include <algorithm>
 #include <atomic>
@@ -56,7 +57,40 @@ std::wstring randomSuffix() {
     return suffix;
 }
 
+// The errors of a rename while a virus scanner, an indexer or a backup has
+// one of the two files open without delete sharing: gone once it lets go.
+bool isPassingHold(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+           error == ERROR_LOCK_VIOLATION;
+}
+
+// MoveFileExW, written through, with the hold's retries; the last error.
+DWORD moveRetrying(const std::filesystem::path& from, const std::filesystem::path& to) {
+    DWORD wait = static_cast<DWORD>(kHoldRetry.firstMs);
+    DWORD waited = 0;
+    for (;;) {
+        if (::MoveFileExW(from.c_str(), to.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return ERROR_SUCCESS;
+        }
+        const DWORD error = ::GetLastError();
+        if (!isPassingHold(error) || waited >= static_cast<DWORD>(kHoldRetry.totalMs)) {
+            return error;
+        }
+        ::Sleep(wait);
+        waited += wait;
+        wait = std::min(wait * 2, static_cast<DWORD>(kHoldRetry.longestMs));
+    }
+}
+
 }  // namespace
+
+std::error_code moveReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+    const DWORD error = moveRetrying(from, to);
+    return error == ERROR_SUCCESS
+               ? std::error_code()
+               : std::error_code(static_cast<int>(error), std::system_category());
+}
 
 std::optional<std::string> readAll(const std::filesystem::path& path) {
     // Others may read, write, rename or remove the file meanwhile, as on
@@ -148,25 +182,23 @@ void AtomicFile::commit() {
     if (!s.open) {
         fail(s.target.requested, ERROR_INVALID_HANDLE);
     }
-    // As on POSIX, no flush of the content unless asked for: the rename alone
-    // keeps readers from half a file, and what a power cut may leave empty is
-    // made again by the next sending. The rename itself is written through.
-    // Every file written here is private already (see the constructor).
+    // The content is flushed before the rename: NTFS journals the rename but
+    // not the data, so that after a power cut the new name can stand at full
+    // size with nothing but zeros in it, the old content gone. The rename
+    // itself is written through. Every file written here is private already
+    // (see the constructor).
     s.open = false;
     DWORD error = ERROR_SUCCESS;
-    if (s.target.durable && !::FlushFileBuffers(s.file.get())) {
+    if (!::FlushFileBuffers(s.file.get())) {
         error = ::GetLastError();
     }
     if (!s.file.close() && error == ERROR_SUCCESS) {
         error = ::GetLastError();
     }
-    if (error != ERROR_SUCCESS) {
-        ::DeleteFileW(s.temporary.c_str());
-        fail(s.target.requested, error);
+    if (error == ERROR_SUCCESS) {
+        error = moveRetrying(s.temporary, s.target.path);
     }
-    if (!::MoveFileExW(s.temporary.c_str(), s.target.path.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = ::GetLastError();
+    if (error != ERROR_SUCCESS) {
         ::DeleteFileW(s.temporary.c_str());
         fail(s.target.requested, error);
     }

@@ -762,6 +762,38 @@ TEST_F(InvioTest, AnErrorInsideTheQueryIsShownAndTheAnswerIsTheMarkerText) {
     EXPECT_EQ(finestra->ultimoEsito(), EsitoInvio::Completato);
 }
 
+// What NTFS can show after a power cut: a file at its full size, all zeros.
+// Each such state file is renamed aside with a log line, never read as state
+// nor sent; the patients are decided afresh.
+TEST_F(InvioTest, AZeroFilledStateFileIsSetAsideLoggedAndNeverTrusted) {
+    studio.aggiungi({.codice = "a", .cognome = "ALFA", .nome = "A", .codiceFiscale = "AAA"});
+    studio.aggiungi({.codice = "b", .cognome = "BETA", .nome = "B", .codiceFiscale = "BBB"});
+    studio.aggiungi({.codice = "c", .cognome = "GAMMA", .nome = "C", .codiceFiscale = "CCC"});
+    const std::string zeri(4096, '\0');
+    const std::vector<fs::path> danneggiati{studio.kvt() / "update_new.ini",
+                                            finestra->fileInvioInCorso(), xml("BBB"),
+                                            studio.xml() / "no_conn" / nome("CCC")};
+    fs::create_directories(studio.xml() / "no_conn");
+    for (const fs::path& file : danneggiati) {
+        scriviFileDiProva(file, zeri);
+    }
+
+    const std::vector<std::string> righe = esegui();
+
+    EXPECT_EQ(cheIniziano(righe, "File danneggiato (byte nulli").size(), danneggiati.size());
+    for (const fs::path& file : danneggiati) {
+        EXPECT_EQ(leggi(file.string() + ".danneggiato"), zeri) << file;
+    }
+    EXPECT_EQ(fileIn(studio.xml() / "inviati", ".xml"),
+              (std::vector<std::string>{nome("AAA"), nome("BBB"), nome("CCC")}));
+    for (const std::string& richiesta : connettore.richieste) {
+        EXPECT_EQ(richiesta.find('\0'), std::string::npos);
+        EXPECT_FALSE(richiesta.empty());
+    }
+    EXPECT_EQ(visita("BBB"), "2009-03-15\t10:30");  // a last-visit file made anew
+    EXPECT_EQ(finestra->contatori().nInviati, 3);
+}
+
 TEST_F(InvioTest, AnOutcomeThatCannotBeRecordedCostsOnlyThatPatient) {
     studio.aggiungi({.codice = "1", .cognome = "PRIMO", .nome = "P", .codiceFiscale = "PPP"});
     studio.aggiungi({.codice = "2", .cognome = "SECONDO", .nome = "S", .codiceFiscale = "SSS"});
@@ -932,9 +964,8 @@ TEST_F(InvioTest, TheUnfiledUploadIsMadeAgainAfterOtherSendingsOfTheRun) {
     EXPECT_EQ(finestra->contatori().nInviati, 2);
 }
 
-// Files are renamed into place without waiting for the disk, so after a
-// power cut a new one can come back empty: an empty upload is never passed
-// over as refused nor taken back as waiting, it is made again.
+// A file that a power cut (or another program) left empty: an empty upload
+// is never passed over as refused nor taken back as waiting, it is made again.
 TEST_F(InvioTest, AnEmptyUploadLeftByAPowerCutIsMadeAgain) {
     studio.aggiungi({.codice = "a", .cognome = "ALFA", .nome = "A", .codiceFiscale = "AAA"});
     studio.aggiungi({.codice = "b", .cognome = "BETA", .nome = "B", .codiceFiscale = "BBB"});

@@ -3,6 +3,10 @@
 // whose name has accents, with the log in the workstation's code page.
 #include "app/working_files.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "app/connettore.h"
@@ -42,6 +46,30 @@ TEST(BloccoCartellaTest, OneHolderAtATimeUntilItLetsGo) {
     EXPECT_EQ(BloccoCartella::prendi(cartellaDi(folder, "assente"), primo),
               BloccoCartella::Esito::Impossibile);
 }
+
+#if defined(_WIN32)
+// A virus scanner reading the lock file neither keeps a run out nor lets a
+// second one in.
+TEST(BloccoCartellaTest, AReaderOfTheLockFileDoesNotKeepARunOut) {
+    test::TempFolder folder;
+    const std::string cartella = paths::toUtf8(folder.path());
+    const std::filesystem::path file = folder.path() / kFileBlocco;
+    const auto apri = [&file](DWORD accesso) {
+        return ::CreateFileW(file.c_str(), accesso,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    const HANDLE lettore = apri(GENERIC_READ);
+    ASSERT_NE(lettore, INVALID_HANDLE_VALUE);
+    std::unique_ptr<BloccoCartella> primo;
+    std::unique_ptr<BloccoCartella> secondo;
+    EXPECT_EQ(BloccoCartella::prendi(cartella, primo), BloccoCartella::Esito::Preso);
+    EXPECT_EQ(BloccoCartella::prendi(cartella, secondo), BloccoCartella::Esito::Occupato);
+    const HANDLE scrittore = apri(GENERIC_WRITE);
+    EXPECT_EQ(scrittore, INVALID_HANDLE_VALUE);
+    ::CloseHandle(lettore);
+}
+#endif
 
 TEST(WorkingFilesTest, FilesInAFolderWithAccents) {
     test::TempFolder folder;

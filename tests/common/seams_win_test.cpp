@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <random>
+#include <thread>
 
 #include "common/errors.h"
 #include "common/files.h"
@@ -213,6 +214,37 @@ TEST(WindowsFilesTest, WhatTheProgramCreatesIsItsOwnersOnly) {
     for (const char* nome : {"a.xml", "b.xml", "c.xml"}) {
         EXPECT_TRUE(test::ownerOnly(folder / nome)) << nome;
     }
+}
+
+// A virus scanner or an indexer opens a file just written without letting
+// it be deleted or replaced: a rename over it is refused until it lets go.
+// The replacement waits that out; one held past the retries fails, and the
+// file keeps its content.
+TEST(WindowsFilesTest, AReplacementWaitsOutAnotherProgramsBriefHold) {
+    test::TempFolder folder;
+    const std::filesystem::path file = folder / "update_new.ini";
+    files::writeAtomically(file, "prima");
+    const auto trattieni = [&file] {
+        return ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+
+    HANDLE presa = trattieni();
+    ASSERT_NE(presa, INVALID_HANDLE_VALUE);
+    std::thread rilascio([presa] {
+        ::Sleep(300);
+        ::CloseHandle(presa);
+    });
+    EXPECT_NO_THROW(files::writeAtomically(file, "dopo"));
+    rilascio.join();
+    EXPECT_EQ(files::readAll(file), "dopo");
+
+    presa = trattieni();
+    ASSERT_NE(presa, INVALID_HANDLE_VALUE);
+    EXPECT_THROW(files::writeAtomically(file, "mai"), Error);
+    ::CloseHandle(presa);
+    EXPECT_EQ(files::readAll(file), "dopo");
+    EXPECT_EQ(files::removeInterruptedWrites(folder.path()), 0);
 }
 
 }  // namespace
