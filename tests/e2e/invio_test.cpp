@@ -2,7 +2,6 @@
 // kvt-collector: what the service stored is what the program filed as
 // accepted, byte for byte.
 #include <algorithm>
-#include <map>
 #include <regex>
 #include <set>
 
@@ -53,81 +52,51 @@ TEST_F(InvioCompleto, StoredUploadsEqualTheFilesInInviati) {
     EXPECT_THAT(leggiLog(), HasSubstr("START - Pazienti totali: "));
 }
 
-// One system call of the trace: the process, the call, its paths.
-struct Chiamata {
-    std::string processo;
-    std::string nome;
-    std::string primo;
-    std::string secondo;
-};
-
-// strace -f -y lines: "PID fdatasync(5</path>) = 0", "PID rename("a", "b") = 0".
-std::vector<Chiamata> chiamateRiuscite(const std::string& traccia) {
-    static const std::regex sincronizza(R"re(^(\d+) +(fsync|fdatasync)\(\d+<(.*)>\) += 0$)re");
-    static const std::regex rinomina(
-        R"re(^(\d+) +(rename|renameat2?)\((?:AT_FDCWD, )?"([^"]*)", (?:AT_FDCWD, )?"([^"]*)".*\) += 0$)re");
-    std::vector<Chiamata> chiamate;
-    for (const std::string& riga : righe(traccia)) {
-        std::smatch m;
-        if (std::regex_match(riga, m, sincronizza)) {
-            chiamate.push_back({m[1], "sync", m[3], ""});
-        } else if (std::regex_match(riga, m, rinomina)) {
-            chiamate.push_back({m[1], "rename", m[3], m[4]});
-        }
-    }
-    return chiamate;
-}
-
-// A power cut must leave no state file named but empty or filled with zeros:
-// each one written reaches the disk before its rename, and each rename (the
-// moves between folders too) before the run goes on.
+// A power cut must leave no state file named but empty or zero-filled: each
+// one reaches the disk before its rename, each rename (the moves too) before
+// the run goes on.
 TEST_F(InvioCompleto, EveryStateFileAndEveryRenameReachTheDiskBeforeTheRunGoesOn) {
     if (piattaforma().windows() || !fs::exists("/usr/bin/strace")) {
         GTEST_SKIP() << "strace on the Linux build only";
     }
     generaPratica(6);
     const fs::path traccia = lavoro() / "strace.txt";
-    prefisso_ = {"/usr/bin/strace",
-                 "-f",
-                 "-y",
-                 "-qq",
-                 "-o",
-                 traccia.string(),
-                 "-e",
-                 "trace=fsync,fdatasync,rename,renameat,renameat2"};
-    // Uploads made and moved to no_conn, then taken back, sent and filed.
-    collettoreSpento();
+    prefisso_ = {"/usr/bin/strace", "-y", "-o",
+                 traccia.string(),  "-e", "trace=fsync,fdatasync,rename,renameat,renameat2"};
+    collettoreSpento();  // uploads made and moved to no_conn, then taken back and filed
     comandi({"--nuovo-invio"});
-    std::string tutte = leggi(traccia);
+    std::string chiamate = leggi(traccia);
     avviaCollettore();
-    const Riepilogo ripreso = leggiRiepilogo(comandi({"--riprendi"}).uscita);
-    ASSERT_GT(ripreso.inviati, 0);
-    tutte += leggi(traccia);
+    ASSERT_GT(leggiRiepilogo(comandi({"--riprendi"}).uscita).inviati, 0);
+    chiamate += leggi(traccia);
 
-    const std::vector<Chiamata> chiamate = chiamateRiuscite(tutte);
-    std::map<std::string, std::set<std::string>> scritti;  // per process
-    std::set<std::string> cartelleRinominate;
-    for (std::size_t i = 0; i < chiamate.size(); ++i) {
-        const Chiamata& c = chiamate[i];
-        if (c.nome == "sync") {
-            scritti[c.processo].insert(c.primo);
+    static const std::regex chiamata(
+        R"re(^(?:f(?:data)?sync\(\d+<(.*)>|rename(?:at2?)?\((?:AT_FDCWD, )?"(.*)", (?:AT_FDCWD, )?"([^"]*)".*)\) += 0$)re");
+    std::set<std::string> scritti;
+    std::set<std::string> cartelle;
+    fs::path cartellaDaScrivere;  // of the last rename, until it reaches the disk
+    for (const std::string& riga : righe(chiamate)) {
+        std::smatch m;
+        if (!std::regex_match(riga, m, chiamata)) {
             continue;
         }
-        const fs::path da = c.primo;
-        const fs::path a = c.secondo;
-        if (da.filename().string().starts_with(".")) {  // a temporary file
-            EXPECT_TRUE(scritti[c.processo].count(da.string())) << "not flushed: " << a;
+        if (m[1].matched) {
+            EXPECT_TRUE(cartellaDaScrivere.empty() || m[1] == cartellaDaScrivere.string()) << riga;
+            scritti.insert(m[1]);
+            cartellaDaScrivere.clear();
+            continue;
         }
-        const auto dopo = std::find_if(chiamate.begin() + i + 1, chiamate.end(),
-                                       [&](const Chiamata& d) { return d.processo == c.processo; });
-        EXPECT_TRUE(dopo != chiamate.end() && dopo->nome == "sync" &&
-                    dopo->primo == a.parent_path().string())
-            << "rename not forced to the disk: " << a;
-        cartelleRinominate.insert(a.parent_path().filename().string());
+        EXPECT_EQ(cartellaDaScrivere, fs::path()) << "rename not forced to the disk";
+        const fs::path da = m[2].str();
+        const fs::path a = m[3].str();
+        EXPECT_TRUE(!da.filename().string().starts_with(".") || scritti.count(da.string()))
+            << "not flushed before its rename: " << a;
+        cartellaDaScrivere = a.parent_path();
+        cartelle.insert(cartellaDaScrivere.filename().string());
     }
+    EXPECT_EQ(cartellaDaScrivere, fs::path());
     // Uploads, answers, the last-visit file, the note; no_conn and inviati.
-    EXPECT_EQ(cartelleRinominate,
-              (std::set<std::string>{"kvt", "xml", "risposte", "no_conn", "inviati"}));
+    EXPECT_EQ(cartelle, (std::set<std::string>{"kvt", "xml", "risposte", "no_conn", "inviati"}));
 }
 
 }  // namespace
