@@ -85,14 +85,16 @@ TCryptoAPI::TCryptoAPI() {
     }
 }
 
+// Each container is deleted by the provider that keeps it: asked of the
+// other provider, the deletion finds nothing and the container stays.
 TCryptoAPI::~TCryptoAPI() {
     if (ProviderDH != 0) {
         CryptReleaseContext(ProviderDH, 0);
-        deleteContainer(kDhContainer, kRsaProvider, kRsaFull);
+        deleteContainer(kDhContainer, kDssDhProvider, kDssDh);
     }
     if (ProviderRSA != 0) {
         CryptReleaseContext(ProviderRSA, 0);
-        deleteContainer(kContainer, kDssDhProvider, kDssDh);
+        deleteContainer(kContainer, kRsaProvider, kRsaFull);
     }
 }
 

@@ -6,10 +6,16 @@
 
 namespace kvt::psh {
 
-// Run once when a process loads the library, and once when it unloads it.
-// The start tells whether the library can serve (it has shown why not).
+// The start acquires the cryptographic service (and shows why it cannot);
+// it tells whether the library can serve. The exit releases the service.
 bool libraryStart();
 void libraryExit();
+
+// Runs the start once per process before the first pseudonym, where the
+// platform starts the library on first use rather than when it is loaded
+// (Windows: nothing of the service under the loader's lock); a no-op where
+// the loader hook started it already.
+void startOnFirstUse();
 
 // An information text (PSHAbout) and an error with its title (a failed start).
 void showInformation(const std::string& text);

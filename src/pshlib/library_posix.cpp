@@ -26,6 +26,8 @@ __attribute__((constructor)) void loadHook() {
 
 }  // namespace
 
+void startOnFirstUse() {}
+
 void showInformation(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);

@@ -4,15 +4,20 @@
 #include "common/win32.h"
 #include "pshlib/library.h"
 
-// A library that could not start refuses to load: LoadLibrary fails, and a
-// program that links the library delay-loaded gets the failure of its first
-// call instead of a library that cannot pseudonymise.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+// Nothing but bookkeeping under the loader's lock: the cryptographic service
+// is acquired on the first PSHCalc (startOnFirstUse), and released when the
+// library is unloaded by FreeLibrary. At process exit (reserved not null)
+// other threads are gone mid-call and the service's own libraries may be
+// unloaded already: the system takes the contexts back with the process.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
         case DLL_PROCESS_ATTACH:
-            return kvt::psh::libraryStart() ? TRUE : FALSE;
+            DisableThreadLibraryCalls(instance);
+            break;
         case DLL_PROCESS_DETACH:
-            kvt::psh::libraryExit();
+            if (reserved == nullptr) {
+                kvt::psh::libraryExit();
+            }
             break;
         default:
             break;
@@ -25,7 +30,19 @@ namespace {
 
 constexpr const wchar_t* kTitle = L"PSHLib DLL";
 
+// The start, once: a start that failed has shown its message box and is not
+// tried again, every PSHCalc then answers null.
+BOOL CALLBACK startOnce(PINIT_ONCE, PVOID, PVOID*) {
+    kvt::psh::libraryStart();
+    return TRUE;
+}
+
 }  // namespace
+
+void startOnFirstUse() {
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    InitOnceExecuteOnce(&once, startOnce, nullptr, nullptr);
+}
 
 void showInformation(const std::string& text) {
     MessageBoxW(nullptr, win32::wide(text).c_str(), kTitle, MB_OK | MB_ICONINFORMATION);

@@ -96,6 +96,7 @@ extern "C" {
 PSH_API const char* PSH_CALL PSHCalc(const char* code) {
     using namespace kvt::psh;
     try {
+        startOnFirstUse();
         if (cryptoApi == nullptr || !cryptoApi->Ready) {
             return nullptr;
         }

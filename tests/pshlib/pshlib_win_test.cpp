@@ -102,10 +102,8 @@ TEST(PSHLibDll, ExportsOnlyItsEntryPointsAndImportsOnlySystemLibraries) {
 TEST(TCryptoAPI, CreatesItsKeyContainerWhenMissing) {
     HCRYPTPROV provider = 0;
     CryptAcquireContextW(&provider, L"Connector2", kRsaProvider, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
-    {
-        kvt::psh::TCryptoAPI crypto;
-        EXPECT_TRUE(crypto.Ready);
-    }
+    kvt::psh::TCryptoAPI crypto;
+    EXPECT_TRUE(crypto.Ready);
     ASSERT_TRUE(CryptAcquireContextW(&provider, L"Connector2", kRsaProvider, PROV_RSA_FULL, 0));
     CryptReleaseContext(provider, 0);
 }
