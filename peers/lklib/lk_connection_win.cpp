@@ -391,6 +391,17 @@ Connection::Outcome Connection::Transport::exchange(const std::string& url,
     if (!session) {
         return failed(::GetLastError(), {});
     }
+    // TLS 1.2 at least, also where the system's default still allows older
+    // versions; a system that knows TLS 1.3 may use it.
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    if (!::WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
+                            sizeof protocols)) {
+        protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+        if (!::WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
+                                sizeof protocols)) {
+            return failed(::GetLastError(), {});
+        }
+    }
     // Waiting for the name and the connection is ConnectTout; each send and
     // read of a transfer may wait StallTout; the wait for the answer's
     // headers is the query's own time limit (set on the request below).
@@ -421,13 +432,24 @@ Connection::Outcome Connection::Transport::exchange(const std::string& url,
     ::WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
     ::WinHttpSetStatusCallback(request.get(), &onStatus, WINHTTP_CALLBACK_FLAG_SEND_REQUEST, 0);
     std::wstring headers = L"Accept: application/xml\r\n";
-    if (!proxy.user.empty()) {
-        // Given with the request rather than after a 407, so that the
-        // request is sent once (and under Wine a request whose credentials
-        // were set with WinHttpSetCredentials cannot be written to).
+    if (!proxy.user.empty() && secure) {
+        // Through a tunnel the request's own headers reach the service, not
+        // the proxy: the proxy's credentials are WinHTTP's, given to the
+        // tunnel's CONNECT.
+        if (!::WinHttpSetCredentials(request.get(), WINHTTP_AUTH_TARGET_PROXY,
+                                     WINHTTP_AUTH_SCHEME_BASIC, proxy.user.c_str(),
+                                     proxy.password.c_str(), nullptr)) {
+            return failed(::GetLastError(), {});
+        }
+    } else if (!proxy.user.empty()) {
+        // Plain http: the request goes to the proxy, which takes the header
+        // off before forwarding. Given with the request rather than after a
+        // 407, so that the request is sent once (and under Wine a request
+        // whose credentials were set with WinHttpSetCredentials cannot be
+        // written to).
         headers += L"Proxy-Authorization: Basic " + basicCredentials(proxy) + L"\r\n";
-        std::fill(proxy.password.begin(), proxy.password.end(), L'\0');
     }
+    std::fill(proxy.password.begin(), proxy.password.end(), L'\0');
     if (body) {
         headers += L"Content-Type: application/xml\r\n";
     }
