@@ -264,7 +264,10 @@ struct Layout {
         textHeight = 0, browseWidth = 0, buttonWidth = 0, buttonHeight = 0;
 
     Layout(const Fonts& fonts, std::span<const SettingInfo> table) {
+        // The screen's own font goes back before the DC is released: a font
+        // left selected in it cannot be deleted with the dialog, and leaks.
         HDC screen = ::GetDC(nullptr);
+        const HGDIOBJ screenFont = ::SelectObject(screen, fonts.text());
         const auto width = [screen](HFONT font, const std::wstring& text) {
             ::SelectObject(screen, font);
             SIZE size{};
@@ -280,6 +283,7 @@ struct Layout {
         TEXTMETRICW metrics{};
         ::SelectObject(screen, fonts.text());
         ::GetTextMetricsW(screen, &metrics);
+        ::SelectObject(screen, screenFont);
         ::ReleaseDC(nullptr, screen);
         const int average = std::max(1, int(metrics.tmAveCharWidth));
         textHeight = metrics.tmHeight;
