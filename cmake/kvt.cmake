@@ -69,16 +69,21 @@ endfunction()
 # under Wine; empty: only the Linux binaries.
 set(KVT_WINDOWS_BUILD "" CACHE PATH "Windows build folder driven by the end-to-end tests under Wine")
 
-# kvt_windows_variant(name FILTER gtest-filter [LABEL l] [TIMEOUT s] [ENVIRONMENT VAR=VALUE...]):
+# kvt_windows_variant(name FILTER gtest-filter [LABEL l] [TIMEOUT s] [PREFIX p] [ENVIRONMENT VAR=VALUE...]):
 # the cases of an end-to-end test executable that match the filter, listed a
-# second time as "windows/<case>" and run against KVT_WINDOWS_BUILD under
+# second time as "windows/<case>" (or "p/<case>") and run against KVT_WINDOWS_BUILD under
 # Wine, labelled l (default "e2e") and "windows". They share one Wine prefix, whose
 # registry they write, so they never run at the same time.
 function(kvt_windows_variant name)
     if(NOT KVT_WINDOWS_BUILD)
         return()
     endif()
-    cmake_parse_arguments(ARG "" "FILTER;LABEL;TIMEOUT" "ENVIRONMENT" ${ARGN})
+    cmake_parse_arguments(ARG "" "FILTER;LABEL;TIMEOUT;PREFIX" "ENVIRONMENT" ${ARGN})
+    # PREFIX: another name than "windows" for a second variant of the same
+    # executable (another host form, say).
+    if(NOT ARG_PREFIX)
+        set(ARG_PREFIX windows)
+    endif()
     if(NOT ARG_LABEL)
         set(ARG_LABEL e2e)
     endif()
@@ -87,17 +92,17 @@ function(kvt_windows_variant name)
     endif()
     set(ambiente "KVT_E2E_WINDOWS=${KVT_WINDOWS_BUILD}" ${ARG_ENVIRONMENT})
     gtest_discover_tests(${name}
-        TEST_PREFIX "windows/"
+        TEST_PREFIX "${ARG_PREFIX}/"
         TEST_FILTER "${ARG_FILTER}"
-        TEST_LIST ${name}_windows
+        TEST_LIST ${name}_${ARG_PREFIX}
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
         PROPERTIES TIMEOUT ${ARG_TIMEOUT} RESOURCE_LOCK wine_registro
         DISCOVERY_TIMEOUT 60)
     # gtest_discover_tests passes one value per property: the list-valued
     # ones are set once the cases are known.
-    set(proprieta "${CMAKE_CURRENT_BINARY_DIR}/${name}_windows_properties.cmake")
+    set(proprieta "${CMAKE_CURRENT_BINARY_DIR}/${name}_${ARG_PREFIX}_properties.cmake")
     file(WRITE ${proprieta}
-        "set_tests_properties(\${${name}_windows} PROPERTIES\n"
+        "set_tests_properties(\${${name}_${ARG_PREFIX}} PROPERTIES\n"
         "    LABELS \"${ARG_LABEL};windows\"\n"
         "    ENVIRONMENT \"${ambiente}\")\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${proprieta})

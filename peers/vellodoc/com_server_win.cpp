@@ -1,5 +1,6 @@
-// vellodoc_server.dll: the host stand-in as an in-process COM server, found
-// by the ProgID "Vellodoc.Server" as an office's host is. Each COM object
+// "Vellodoc.Server" as a COM class: the host stand-in found by its ProgID as
+// an office's host is, served in process (vellodoc_server.dll, whose entry
+// points are here) or from a process of its own (vellodoc_server.exe). Each COM object
 // wraps one server object of vellodoc_server.cpp and answers IDispatch:
 // GetIDsOfNames numbers the host methods, Invoke hands the VARIANT arguments
 // to the stand-in as automation values and its answer back as a VARIANT (the
@@ -27,6 +28,7 @@
 #include "common/win32.h"
 #include "host/automation.h"
 #include "host/com_variant.h"
+#include "peers/vellodoc/com_server_win.h"
 #include "peers/vellodoc/vellodoc_server.h"
 
 extern "C" {
@@ -40,15 +42,24 @@ STDAPI DllInstall(BOOL install, LPCWSTR commandLine);
 namespace kvt::vellodoc {
 namespace {
 
-// {B8B61307-114F-4B38-A9D5-AB99729DB972}
-constexpr CLSID kClsid = {
-    0xb8b61307, 0x114f, 0x4b38, {0xa9, 0xd5, 0xab, 0x99, 0x72, 0x9d, 0xb9, 0x72}};
+using com::kClsid;
 constexpr wchar_t kClsidText[] = L"{B8B61307-114F-4B38-A9D5-AB99729DB972}";
 constexpr wchar_t kProgId[] = L"Vellodoc.Server";
 
-// Objects and server locks alive: the DLL may be unloaded when both are zero.
+// Objects and server locks alive: the DLL may be unloaded, the local server
+// may end, when both are zero.
 std::atomic<long> liveObjects{0};
 std::atomic<long> serverLocks{0};
+// Of those locks, the ones taken by LockServer (the rest are references to
+// the factory, which COM itself holds while the local server offers it).
+std::atomic<long> explicitLocks{0};
+void (*whenUnused)() = nullptr;
+
+void releasedOne() {
+    if (liveObjects == 0 && explicitLocks == 0 && whenUnused) {
+        whenUnused();
+    }
+}
 
 bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -89,7 +100,10 @@ class HostObject final : public IDispatch {
         : server_(std::move(server)), names_(methodNames()) {
         ++liveObjects;
     }
-    ~HostObject() { --liveObjects; }
+    ~HostObject() {
+        --liveObjects;
+        releasedOne();
+    }
     HostObject(const HostObject&) = delete;
     HostObject& operator=(const HostObject&) = delete;
 
@@ -184,6 +198,14 @@ class HostObject final : public IDispatch {
             return S_OK;
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
+        } catch (const CallRefused& refused) {
+            // Busy: the call did not run, as a client without a message
+            // filter hears from a host whose window is modal.
+            return refused.later() ? RPC_E_SERVERCALL_RETRYLATER : RPC_E_CALL_REJECTED;
+        } catch (const HostPerso&) {
+            // A host gone while in this process: what a client hears from
+            // an object whose server went away.
+            return RPC_E_DISCONNECTED;
         } catch (const std::exception& e) {
             if (exception) {
                 *exception = EXCEPINFO{};
@@ -223,6 +245,9 @@ class ClassFactory final : public IClassFactory {
             // ends, as they do from the Linux program.
             static const bool statsArranged = (writeCountersAtExit(), true);
             (void)statsArranged;
+            // A busy host's refusals reach the client as COM's own answers.
+            static const bool refusals = (setProcessFaults({{}, {}, true}), true);
+            (void)refusals;
             auto* host = new HostObject(createServer());
             const HRESULT hr = host->QueryInterface(iid, object);
             host->Release();
@@ -234,7 +259,14 @@ class ClassFactory final : public IClassFactory {
         }
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        lock ? ++serverLocks : --serverLocks;
+        if (lock) {
+            ++serverLocks;
+            ++explicitLocks;
+        } else {
+            --serverLocks;
+            --explicitLocks;
+            releasedOne();
+        }
         return S_OK;
     }
 };
@@ -272,6 +304,18 @@ LSTATUS setText(HKEY root, const std::wstring& key, const wchar_t* name, const s
 const std::wstring kProgIdKey = std::wstring(L"Software\\Classes\\") + kProgId;
 const std::wstring kClsidKey = std::wstring(L"Software\\Classes\\CLSID\\") + kClsidText;
 
+}  // namespace
+
+namespace com {
+
+IClassFactory& classFactory() {
+    return factory;
+}
+
+void setWhenUnused(void (*callback)()) {
+    whenUnused = callback;
+}
+
 HRESULT unregisterFrom(HKEY root) {
     for (const std::wstring& key : {kProgIdKey, kClsidKey}) {
         const LSTATUS status = ::RegDeleteTreeW(root, key.c_str());
@@ -282,20 +326,28 @@ HRESULT unregisterFrom(HKEY root) {
     return S_OK;
 }
 
-// The ProgID with its class, the class with its ProgID and the DLL.
-HRESULT registerUnder(HKEY root) {
+// The ProgID with its class, the class with its ProgID and this module: the
+// DLL with its threading model, or the program's quoted path.
+HRESULT registerUnder(HKEY root, Form form) {
     const std::wstring path = modulePath();
     if (path.empty()) {
         return SELFREG_E_CLASS;
     }
-    const std::wstring server = kClsidKey + L"\\InprocServer32";
+    const HRESULT cleared = unregisterFrom(root);
+    if (FAILED(cleared)) {
+        return cleared;
+    }
+    const std::wstring inproc = kClsidKey + L"\\InprocServer32";
+    const std::wstring local = kClsidKey + L"\\LocalServer32";
+    const bool dll = form == Form::InProcess;
     for (const LSTATUS status : {
              setText(root, kProgIdKey, nullptr, kProgId),
              setText(root, kProgIdKey + L"\\CLSID", nullptr, kClsidText),
              setText(root, kClsidKey, nullptr, kProgId),
              setText(root, kClsidKey + L"\\ProgID", nullptr, kProgId),
-             setText(root, server, nullptr, path),
-             setText(root, server, L"ThreadingModel", L"Apartment"),
+             dll ? setText(root, inproc, nullptr, path)
+                 : setText(root, local, nullptr, L"\"" + path + L"\""),
+             dll ? setText(root, inproc, L"ThreadingModel", L"Apartment") : ERROR_SUCCESS,
          }) {
         if (status != ERROR_SUCCESS) {
             unregisterFrom(root);
@@ -305,7 +357,7 @@ HRESULT registerUnder(HKEY root) {
     return S_OK;
 }
 
-}  // namespace
+}  // namespace com
 }  // namespace kvt::vellodoc
 
 using namespace kvt::vellodoc;
@@ -326,11 +378,11 @@ STDAPI DllCanUnloadNow(void) {
 }
 
 STDAPI DllRegisterServer(void) {
-    return registerUnder(HKEY_CURRENT_USER);
+    return com::registerUnder(HKEY_CURRENT_USER, com::Form::InProcess);
 }
 
 STDAPI DllUnregisterServer(void) {
-    return unregisterFrom(HKEY_CURRENT_USER);
+    return com::unregisterFrom(HKEY_CURRENT_USER);
 }
 
 // regsvr32 [/u] /n /i:machine (every user) or /i:user (as DllRegisterServer).
@@ -344,5 +396,5 @@ STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
     } else {
         return E_INVALIDARG;
     }
-    return install ? registerUnder(root) : unregisterFrom(root);
+    return install ? com::registerUnder(root, com::Form::InProcess) : com::unregisterFrom(root);
 }

@@ -6,9 +6,13 @@
 #include <oleauto.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -17,6 +21,7 @@
 #include "host/automation.h"
 #include "host/class_table.h"
 #include "host/com_variant.h"
+#include "host/limiti_host.h"
 
 namespace kvt::automation {
 namespace {
@@ -27,12 +32,114 @@ std::string hresultText(HRESULT hr) {
     return win32::errorText(static_cast<DWORD>(hr)) + " (" + code + ")";
 }
 
+// The calling thread's side of a host in a process of its own. A call the
+// host refuses (busy: a modal window of its own is open) is tried again with
+// a short back-off until the refusal limit; while a call waits, the window is
+// repainted; a call unanswered past the waiting limit is cancelled, and the
+// host then counts as lost. Only the thread's own messages reach here.
+class FiltroMessaggi final : public IMessageFilter {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (!object) {
+            return E_POINTER;
+        }
+        if (iid == IID_IUnknown || iid == IID_IMessageFilter) {
+            *object = static_cast<IMessageFilter*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    // One filter per thread, living as long as the thread.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override {
+        return SERVERCALL_ISHANDLED;
+    }
+    DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD trascorsi, DWORD) override {
+        if (trascorsi >= static_cast<DWORD>(limitiHost().rifiuti.count())) {
+            return static_cast<DWORD>(-1);
+        }
+        // 100 ms at first, up to a second as the refusals go on.
+        return std::min<DWORD>(1000, 100 + trascorsi / 10);
+    }
+    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD trascorsi, DWORD) override {
+        if (trascorsi >= static_cast<DWORD>(limitiHost().attesa.count())) {
+            return PENDINGMSG_CANCELCALL;
+        }
+        // Paint only: a click or a key now would start work in the middle
+        // of a host call. The wake-ups have done their work.
+        MSG messaggio;
+        while (::PeekMessageW(&messaggio, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT)) {
+            ::DispatchMessageW(&messaggio);
+        }
+        const UINT sveglia = messaggioSveglia();
+        while (::PeekMessageW(&messaggio, nullptr, sveglia, sveglia, PM_REMOVE)) {
+        }
+        return PENDINGMSG_WAITNOPROCESS;
+    }
+
+    // The thread's own message that wakes the wait of a call.
+    static UINT messaggioSveglia() {
+        static const UINT messaggio = ::RegisterWindowMessageW(L"KVT.SvegliaChiamataHost");
+        return messaggio;
+    }
+};
+
+// COM asks the message filter only when a message reaches the waiting
+// thread. While a host call is out, a thread of its own posts one to the
+// calling thread four times a second, so that a call unanswered with no
+// window message coming (an unattended run) still meets its limit.
+class Sveglia {
+  public:
+    explicit Sveglia(DWORD thread) : thread_(thread) {
+        // For the process's life: it only sleeps while no call is out.
+        std::thread([this] { suona(); }).detach();
+    }
+    void chiamataInCorso(bool inCorso) { inCorso_ = inCorso; }
+
+  private:
+    void suona() {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            if (inCorso_) {
+                ::PostThreadMessageW(thread_, FiltroMessaggi::messaggioSveglia(), 0, 0);
+            }
+        }
+    }
+
+    const DWORD thread_;
+    std::atomic<bool> inCorso_{false};
+};
+
+thread_local Sveglia* svegliaDelThread = nullptr;
+
+// Marks a host call out on this thread for as long as it lives.
+class ChiamataInCorso {
+  public:
+    ChiamataInCorso() {
+        if (svegliaDelThread) {
+            svegliaDelThread->chiamataInCorso(true);
+        }
+    }
+    ~ChiamataInCorso() {
+        if (svegliaDelThread) {
+            svegliaDelThread->chiamataInCorso(false);
+        }
+    }
+    ChiamataInCorso(const ChiamataInCorso&) = delete;
+    ChiamataInCorso& operator=(const ChiamataInCorso&) = delete;
+};
+
 // COM on the calling thread, which is the thread of the windows: apartment
 // threaded, once per thread and for the thread's life (objects may be
 // released until the very end). A thread that someone already put in the
-// multithreaded apartment stays there; COM works there too.
+// multithreaded apartment stays there; COM works there too. The thread's
+// message filter rides out a busy host and ends a call past the limit.
 void comOnThisThread() {
     thread_local bool ready = false;
+    thread_local FiltroMessaggi filtro;
     if (ready) {
         return;
     }
@@ -40,7 +147,41 @@ void comOnThisThread() {
     if (FAILED(hr) && hr != RPC_E_CHANGED_MODE) {
         throw Error("COM non disponibile: " + hresultText(hr));
     }
+    if (hr != RPC_E_CHANGED_MODE) {
+        IMessageFilter* precedente = nullptr;
+        if (SUCCEEDED(::CoRegisterMessageFilter(&filtro, &precedente)) && precedente) {
+            precedente->Release();
+        }
+        // Made once per thread, never freed: its thread may post until the end.
+        svegliaDelThread = new Sveglia(::GetCurrentThreadId());
+    }
     ready = true;
+}
+
+// The answers of a host that is gone or does not answer: its process ended or
+// crashed, its object was disconnected, or the call was cancelled at the limit.
+constexpr HRESULT kHostPerso[] = {
+    HRESULT_FROM_WIN32(RPC_S_CALL_FAILED),
+    HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE),
+    HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE),
+    RPC_E_DISCONNECTED,
+    RPC_E_SERVER_DIED,
+    RPC_E_SERVER_DIED_DNE,
+    CO_E_OBJNOTCONNECTED,
+    RPC_E_CALL_CANCELED,
+    RPC_E_TIMEOUT,
+};
+
+// The answers of a busy host: the call did not run, so it may run again.
+bool rifiutata(HRESULT hr) {
+    return hr == RPC_E_CALL_REJECTED || hr == RPC_E_SERVERCALL_RETRYLATER;
+}
+
+void segnalaHostPerso(HRESULT hr, std::string_view method) {
+    if (std::find(std::begin(kHostPerso), std::end(kHostPerso), hr) != std::end(kHostPerso)) {
+        throw HostPerso("Il programma di cartella clinica non risponde più o è stato chiuso (" +
+                        std::string(method) + ": " + hresultText(hr) + ").");
+    }
 }
 
 // VARIANTs that are cleared (their strings freed) when the holder goes, also
@@ -250,9 +391,12 @@ class DispatchObject final : public Object {
         Variants result(1);
         EXCEPINFO exception{};
         UINT wrongArgument = 0;
-        const HRESULT hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT,
-                                             DISPATCH_METHOD | DISPATCH_PROPERTYGET, &parameters,
-                                             &result.items[0], &exception, &wrongArgument);
+        HRESULT hr = S_OK;
+        {
+            const ChiamataInCorso inCorso;
+            hr = invoke(id, method, parameters, result.items[0], exception, wrongArgument);
+        }
+        segnalaHostPerso(hr, method);
         if (hr == DISP_E_EXCEPTION) {
             std::string text = exceptionText(exception);
             freeException(exception);
@@ -271,6 +415,40 @@ class DispatchObject final : public Object {
     }
 
   private:
+    // Invoke, again while the host refuses the call.
+    HRESULT invoke(DISPID id, std::string_view method, DISPPARAMS& parameters, VARIANT& result,
+                   EXCEPINFO& exception, UINT& wrongArgument) {
+        return conRifiuti(method, [&] {
+            return dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT,
+                                     DISPATCH_METHOD | DISPATCH_PROPERTYGET, &parameters, &result,
+                                     &exception, &wrongArgument);
+        });
+    }
+
+    // A call to the host, made again with a growing pause while the host
+    // refuses it (it did not run), until the refusal limit; a host refusing
+    // past it is not answering.
+    template <class Chiamata>
+    static HRESULT conRifiuti(std::string_view method, Chiamata&& chiamata) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point inizio = Clock::now();
+        std::chrono::milliseconds pausa{10};
+        for (;;) {
+            const HRESULT hr = chiamata();
+            if (!rifiutata(hr)) {
+                return hr;
+            }
+            if (Clock::now() - inizio >= limitiHost().rifiuti) {
+                throw HostPerso(
+                    "Il programma di cartella clinica è occupato e non accetta "
+                    "chiamate (" +
+                    std::string(method) + ": " + hresultText(hr) + ").");
+            }
+            std::this_thread::sleep_for(pausa);
+            pausa = std::min(pausa * 2, std::chrono::milliseconds(1000));
+        }
+    }
+
     // A method's number, asked of the object once: the host is called by the
     // same few names for every patient, and a number never changes for the
     // life of an object.
@@ -282,7 +460,10 @@ class DispatchObject final : public Object {
         std::wstring name = win32::wide(method);
         LPOLESTR names[] = {name.data()};
         DISPID id = 0;
-        const HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        const HRESULT hr = conRifiuti(method, [&] {
+            return dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        });
+        segnalaHostPerso(hr, method);
         if (FAILED(hr)) {
             throw Error(key + ": " + hresultText(hr));
         }

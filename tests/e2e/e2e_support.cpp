@@ -93,20 +93,33 @@ void Piattaforma::caricaRegistro(const fs::path& file) const {
     }
 }
 
-void Piattaforma::registraHost() const {
+bool Piattaforma::hostFuoriProcesso() {
+    const char* exe = std::getenv("KVT_E2E_HOST_EXE");
+    return exe && *exe;
+}
+
+void Piattaforma::registraHost(bool fuoriProcesso) const {
     if (!windows()) {
         return;
     }
-    // Once per prefix and server file: a stamp in the prefix says it is done.
+    // Once per prefix and server file: a stamp in the prefix says which one
+    // is registered (registering one form replaces the other).
     const char* prefisso = std::getenv("KVT_WINEPREFIX");
     const fs::path timbro =
         (prefisso && *prefisso ? fs::path(prefisso) : buildWindows_ / "wineprefix") /
         ".kvt-host-registrato";
-    const std::string server = (buildWindows_ / "bin" / "vellodoc_server.dll").string();
+    const std::string server =
+        (buildWindows_ / "bin" / (fuoriProcesso ? "vellodoc_server.exe" : "vellodoc_server.dll"))
+            .string();
     if (leggi(timbro) == server) {
         return;
     }
-    eseguiWindows({KVT_WINE_REGISTER_HOST, buildWindows_.string()});
+    std::vector<std::string> argv = {KVT_WINE_REGISTER_HOST};
+    if (fuoriProcesso) {
+        argv.push_back("--exe");
+    }
+    argv.push_back(buildWindows_.string());
+    eseguiWindows(argv);
     scrivi(timbro, server);
 }
 

@@ -68,8 +68,12 @@ class Piattaforma {
     // Windows into the prefix's registry (keys named with a leading "-" are
     // removed first, as regedit does); on Linux the file itself is the store.
     void caricaRegistro(const fs::path& file) const;
-    // On Windows: registers the host stand-in's COM server in the prefix.
-    void registraHost() const;
+    // On Windows: registers the host stand-in's COM server in the prefix:
+    // the DLL, or the local server vellodoc_server.exe when the test run sets
+    // KVT_E2E_HOST_EXE (or `fuoriProcesso` says so).
+    void registraHost() const { registraHost(hostFuoriProcesso()); }
+    void registraHost(bool fuoriProcesso) const;
+    static bool hostFuoriProcesso();
 
   private:
     // Runs one of the Wine scripts ({script, build, ...}) to its end; throws

@@ -539,13 +539,20 @@ class HostAssente : public Guasti {
         ::setenv("KVT_STANDIN_STATS", percorso(statistiche_).c_str(), 1);
     }
     void TearDown() override {
+        // The prefix is left with the in-process host the other tests expect.
+        piattaforma().registraHost(false);
         ::unsetenv("KVT_STANDIN_STATS");
         ::unsetenv("KVT_HOST_TIMEOUT_MS");
         Guasti::TearDown();
     }
 
-    // The host calls of the last run, as the stand-in counted them.
+    // The host calls of the last run, as the stand-in counted them (a host
+    // in a process of its own writes them as it ends, just after the program).
     long chiamateHost() const {
+        const auto scadenza = std::chrono::steady_clock::now() + 20s;
+        while (!fs::exists(statistiche_) && std::chrono::steady_clock::now() < scadenza) {
+            std::this_thread::sleep_for(50ms);
+        }
         const std::string testo = leggi(statistiche_);
         const std::size_t dove = testo.find("\"calls\":");
         return dove == std::string::npos ? -1 : std::stol(testo.substr(dove + 8));
@@ -610,6 +617,36 @@ TEST_F(HostAssente, HostDyingMidRunStopsItAndTheResumeGivesTheUninterruptedFiles
     EXPECT_EQ(cartelle().err, errAttesi);
     EXPECT_EQ(archiviati(), archivio);
     EXPECT_FALSE(fs::exists(kvt() / "invio_in_corso"));
+}
+
+// The host in a process of its own, and busy: it refuses every 97th call,
+// and every call for a moment at the start. The refused calls are made
+// again, so the accepted files are those of the host in process.
+TEST_F(HostAssente, HostInItsOwnProcessAndBusyGivesTheInProcessFiles) {
+    if (!piattaforma().windows() || !Piattaforma::hostFuoriProcesso()) {
+        GTEST_SKIP() << "solo con il server locale vellodoc_server.exe (KVT_E2E_HOST_EXE)";
+    }
+    avviaCollettore();
+    piattaforma().registraHost(false);
+    const Riepilogo inProcesso = invio("--nuovo-invio");
+    ASSERT_TRUE(inProcesso.letto()) << ultimoEsito_.errore;
+    const std::map<std::string, std::string> attesi = accettati();
+    ASSERT_FALSE(attesi.empty());
+
+    piattaforma().registraHost(true);
+    for (const bool occupato : {false, true}) {
+        if (occupato) {
+            sql("INSERT INTO standin_guasti(metodo, guasto, parametro) VALUES ('', 'occupato', "
+                "97), ('', 'occupato_per', 300);");
+        }
+        fs::remove(kvt() / "update_new.ini");
+        const Riepilogo fuori = invio("--nuovo-invio");
+        ASSERT_TRUE(fuori.letto()) << ultimoEsito_.errore;
+        EXPECT_EQ(fuori.inviati, inProcesso.inviati) << occupato;
+        EXPECT_EQ(fuori.scartati, inProcesso.scartati) << occupato;
+        EXPECT_EQ(fuori.erroriCreazione, inProcesso.erroriCreazione) << occupato;
+        EXPECT_EQ(accettati(), attesi) << occupato;
+    }
 }
 
 TEST_F(HostAssente, HostHangingStopsTheRunAtTheLimitAndReleasesTheFolder) {
