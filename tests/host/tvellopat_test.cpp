@@ -53,6 +53,8 @@ class ScriptedHost final : public automation::Object {
         script_[method] = {{}, text, false};
     }
     void failForeign(const std::string& method) { script_[method] = {{}, "guasto", true}; }
+    // The host found gone at this method.
+    void lose(const std::string& method) { script_[method] = {{}, "perso", false, true}; }
     void heal(const std::string& method) { script_.erase(method); }
     void healAll() { script_.clear(); }
 
@@ -68,6 +70,9 @@ class ScriptedHost final : public automation::Object {
             return Variant();
         }
         const Answer& answer = it->second;
+        if (answer.lost) {
+            throw HostPerso(*answer.failure);
+        }
         if (answer.failure && answer.foreign) {
             throw std::runtime_error(*answer.failure);
         }
@@ -82,6 +87,7 @@ class ScriptedHost final : public automation::Object {
         Variant value;
         std::optional<std::string> failure;
         bool foreign;
+        bool lost = false;
     };
     RecordingWindowing& windows_;
     std::map<std::string, Answer> script_;
@@ -377,6 +383,38 @@ TEST_F(TvellopatTest, AForeignFailureIsCaughtByEveryOperationButCallMethodPipe) 
     host->failForeign("call_method_pipe");
     EXPECT_THROW(adapter->call_method_pipe("17", "carica", ""), std::runtime_error);
     EXPECT_EQ(windows.foreground, kProgramWindow);
+}
+
+// A lost host is no failed call: whichever call finds it, the operation
+// raises it with no message; from then on every operation raises it at once
+// without calling the host, stop only lets the object go, and a new start
+// finds the host again.
+TEST_F(TvellopatTest, ALostHostGoesThroughEveryOperationAndStaysLostUntilStart) {
+    auto operations = failingOperations();
+    operations.push_back({"get_error", "", [](Tvellopat& a) { return a.skip() ? "1" : "0"; }});
+    operations.push_back({"call_method_pipe", "",
+                          [](Tvellopat& a) { return a.call_method_pipe("17", "carica", ""); }});
+    for (const auto& operation : operations) {
+        SCOPED_TRACE(operation.method);
+        open();
+        host->lose(operation.method);
+        EXPECT_THROW(operation.run(*adapter), HostPerso);
+        EXPECT_TRUE(adapter->perso());
+        forget();
+        for (const auto& later : operations) {
+            EXPECT_THROW(later.run(*adapter), HostPerso);
+        }
+        EXPECT_THROW(adapter->is_on(), HostPerso);
+        EXPECT_TRUE(adapter->stop());
+        EXPECT_EQ(adapter->server, nullptr);
+        EXPECT_TRUE(host->calls.empty());
+        EXPECT_TRUE(windows.messages.empty());
+        host->healAll();
+        EXPECT_TRUE(adapter->start());
+        EXPECT_FALSE(adapter->perso());
+        EXPECT_TRUE(adapter->is_on());
+        adapter->stop();
+    }
 }
 
 TEST_F(TvellopatTest, ANullValueIsAFailedCall) {
