@@ -619,6 +619,19 @@ TEST_F(HostAssente, HostDyingMidRunStopsItAndTheResumeGivesTheUninterruptedFiles
     EXPECT_FALSE(fs::exists(kvt() / "invio_in_corso"));
 }
 
+// The dry run stops as the sending does, and writes no report from what it
+// could not read.
+TEST_F(HostAssente, HostDyingStopsTheDryRunWithoutAReport) {
+    avviaCollettore();
+    sql("INSERT INTO standin_guasti(metodo, guasto, parametro) VALUES ('', 'muore', 300);");
+    const Esito esito = comandi({"--verifica"});
+    EXPECT_EQ(esito.stato, 3) << esito.errore;
+    EXPECT_EQ(righeLog("VERIFICA terminata - interrotta: Il programma di cartella clinica"), 1)
+        << ultimaSessione();
+    EXPECT_THAT(ultimaSessione(), HasSubstr("Verifica fermata al paziente"));
+    EXPECT_TRUE(fileIn(kvt() / "verifica").empty());
+}
+
 // The host in a process of its own, and busy: it refuses every 97th call,
 // and every call for a moment at the start. The refused calls are made
 // again, so the accepted files are those of the host in process.
