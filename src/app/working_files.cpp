@@ -33,7 +33,7 @@ bool spostaFile(const std::string& da, const std::string& a) {
 
 bool fileDanneggiato(const std::string& file) {
     const std::optional<std::string> contenuto = files::readAll(paths::fromUtf8(file));
-    return contenuto && files::looksZeroFilled(*contenuto);
+    return contenuto && files::holdsZeroByte(*contenuto);
 }
 
 std::optional<std::string> mettiDaParte(const std::string& file, std::string& motivo) {

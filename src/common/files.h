@@ -53,8 +53,9 @@ class AtomicFile {
 // step, and forces the rename to the disk before returning. On Windows a
 // rename refused because another program (a virus scanner, an indexer, a
 // backup) holds one of the two files for a moment is tried again for a few
-// seconds (kHoldRetry). The system's error when it could not be done; the
-// file is then where it was.
+// seconds (kHoldRetry); a folder or a read-only file in the way is not
+// waited for. The system's error when it could not be done; the file is
+// then where it was.
 std::error_code moveReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // How long a rename waits out another program's hold on Windows: the waits
@@ -69,7 +70,7 @@ inline constexpr HoldRetry kHoldRetry{25, 1000, 4500};
 // True when the content holds a zero byte: none of the program's text or XML
 // files ever does, while a power cut on NTFS can leave a file at its full
 // size with nothing but zeros in it.
-inline bool looksZeroFilled(std::string_view content) {
+inline bool holdsZeroByte(std::string_view content) {
     return content.find('\0') != std::string_view::npos;
 }
 

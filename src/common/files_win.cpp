@@ -64,6 +64,15 @@ bool isPassingHold(DWORD error) {
            error == ERROR_LOCK_VIOLATION;
 }
 
+// Access denied also answers for what no waiting mends: a folder or a
+// read-only file where the file should go. Not retried, so that a run does
+// not wait seconds for each patient on it.
+bool neverPasses(DWORD error, const std::filesystem::path& to) {
+    const DWORD attributes = ::GetFileAttributesW(to.c_str());
+    return error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
+}
+
 // MoveFileExW, written through, with the hold's retries; the last error.
 DWORD moveRetrying(const std::filesystem::path& from, const std::filesystem::path& to) {
     DWORD wait = static_cast<DWORD>(kHoldRetry.firstMs);
@@ -74,7 +83,8 @@ DWORD moveRetrying(const std::filesystem::path& from, const std::filesystem::pat
             return ERROR_SUCCESS;
         }
         const DWORD error = ::GetLastError();
-        if (!isPassingHold(error) || waited >= static_cast<DWORD>(kHoldRetry.totalMs)) {
+        if (!isPassingHold(error) || neverPasses(error, to) ||
+            waited >= static_cast<DWORD>(kHoldRetry.totalMs)) {
             return error;
         }
         ::Sleep(wait);
