@@ -110,10 +110,11 @@ bool FaultTable::matches(const Row& row, std::string_view metodo, std::string_vi
 std::optional<ProcessFaultHit> FaultTable::takeProcess(std::string_view metodo,
                                                        std::string_view key,
                                                        std::string_view paziente,
-                                                       std::uint64_t chiamata) {
+                                                       std::uint64_t chiamata, bool refuses) {
     using Kind = ProcessFaultHit::Kind;
     for (Row& row : rows_) {
-        if (row.guasto.empty() || !matches(row, metodo, key, paziente)) {
+        if (row.guasto.empty() || !matches(row, metodo, key, paziente) ||
+            (!refuses && row.guasto.starts_with("occupato"))) {
             continue;
         }
         if (row.guasto == "lento") {

@@ -42,9 +42,10 @@ class FaultTable {
                                  std::string_view paziente);
     // The first process fault (in insertion order) that applies to the
     // process's call number `chiamata`; "slow" rows before it are served
-    // first, so a slow host can also die.
+    // first, so a slow host can also die. Refusals only when `refuses`.
     std::optional<ProcessFaultHit> takeProcess(std::string_view metodo, std::string_view key,
-                                               std::string_view paziente, std::uint64_t chiamata);
+                                               std::string_view paziente, std::uint64_t chiamata,
+                                               bool refuses);
 
   private:
     struct Row {

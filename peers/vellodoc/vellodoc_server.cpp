@@ -209,13 +209,13 @@ void Server::processFault(const Method& method, const Arguments& arguments) {
     using Kind = ProcessFaultHit::Kind;
     if (!lost_ && !faults_.empty()) {
         const auto hit = faults_.takeProcess(method.name, faultKey(method.name, arguments),
-                                             patients_.currentCode(), shared().calls.load());
+                                             patients_.currentCode(), shared().calls.load(),
+                                             processFaults().refuses);
         if (hit && (hit->kind == Kind::Refused || hit->kind == Kind::RefusedForNow)) {
-            if (processFaults().refuses) {
-                throw CallRefused("Chiamata rifiutata: il programma è occupato",
-                                  hit->kind == Kind::RefusedForNow);
-            }
-        } else if (hit) {
+            throw CallRefused("Chiamata rifiutata: il programma è occupato",
+                              hit->kind == Kind::RefusedForNow);
+        }
+        if (hit) {
             lost_ = hit->kind;
         }
     }

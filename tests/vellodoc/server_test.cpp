@@ -437,6 +437,24 @@ TEST_F(ServerTest, ScriptedRefusalKeepsTheSessionClosed) {
     EXPECT_EQ(text(*server, "sql_dump_string", {"todo", "SELECT 1"}), "1");
 }
 
+// A host that dies at a call stays dead for every later call, whatever it
+// asks; a new server object (the host started again) answers. Refusals have
+// no meaning for a host in the caller's process and are not made.
+TEST_F(ServerTest, DyingHostStaysDeadAndBusyRowsAreIgnoredInProcess) {
+    addProcessFault(db_, {"occupato", 1, "", "", ""});
+    addProcessFault(db_, {"muore", 0, "leggi_attributo", "cognome", "31"});
+    auto server = login();
+    text(*server, "carica", {"codice_medico =MMG001|tipo_di_convenzione=S", "alfabetico"});
+    EXPECT_EQ(text(*server, "leggi_attributo", {"id_paziente_vd"}), "31");
+    EXPECT_EQ(text(*server, "leggi_attributo", {"nome"}), "carla");
+    EXPECT_THROW(call(*server, "leggi_attributo", {"cognome"}), HostPerso);
+    for (const char* method : {"get_error", "skip", "disconnetti", "Destroy"}) {
+        EXPECT_THROW(call(*server, method, {}), HostPerso) << method;
+    }
+    db_.exec("DELETE FROM standin_guasti");
+    EXPECT_EQ(text(*login(), "leggi_attributo", {"userid_utente"}), "MMG001");
+}
+
 TEST_F(ServerTest, CountersFollowCallsRowsAndLiveDatasets) {
     auto server = login();
     const Counters before = counters();
