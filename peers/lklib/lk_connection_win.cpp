@@ -432,16 +432,19 @@ Connection::Outcome Connection::Transport::exchange(const std::string& url,
     ::WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
     ::WinHttpSetStatusCallback(request.get(), &onStatus, WINHTTP_CALLBACK_FLAG_SEND_REQUEST, 0);
     std::wstring headers = L"Accept: application/xml\r\n";
-    if (!proxy.user.empty() && secure) {
-        // Through a tunnel the request's own headers reach the service, not
-        // the proxy: the proxy's credentials are WinHTTP's, given to the
-        // tunnel's CONNECT.
-        if (!::WinHttpSetCredentials(request.get(), WINHTTP_AUTH_TARGET_PROXY,
-                                     WINHTTP_AUTH_SCHEME_BASIC, proxy.user.c_str(),
-                                     proxy.password.c_str(), nullptr)) {
-            return failed(::GetLastError(), {});
-        }
-    } else if (!proxy.user.empty()) {
+    // Through a tunnel the request's own headers reach the service, not the
+    // proxy: the proxy's credentials are WinHTTP's, given to the tunnel's
+    // CONNECT (before the first sending, and again for a 407 answer).
+    const bool tunnelCredentials = !proxy.user.empty() && secure;
+    const auto giveTunnelCredentials = [&] {
+        return ::WinHttpSetCredentials(request.get(), WINHTTP_AUTH_TARGET_PROXY,
+                                       WINHTTP_AUTH_SCHEME_BASIC, proxy.user.c_str(),
+                                       proxy.password.c_str(), nullptr) != 0;
+    };
+    if (tunnelCredentials && !giveTunnelCredentials()) {
+        return failed(::GetLastError(), {});
+    }
+    if (!proxy.user.empty() && !secure) {
         // Plain http: the request goes to the proxy, which takes the header
         // off before forwarding. Given with the request rather than after a
         // 407, so that the request is sent once (and under Wine a request
@@ -449,7 +452,6 @@ Connection::Outcome Connection::Transport::exchange(const std::string& url,
         // written to).
         headers += L"Proxy-Authorization: Basic " + basicCredentials(proxy) + L"\r\n";
     }
-    std::fill(proxy.password.begin(), proxy.password.end(), L'\0');
     if (body) {
         headers += L"Content-Type: application/xml\r\n";
     }
@@ -460,50 +462,70 @@ Connection::Outcome Connection::Transport::exchange(const std::string& url,
     // server that passed the checks: Wine does not cancel a request closed
     // from its callback, so there the headers still leave, but never the body.
     const DWORD bodySize = body ? DWORD(body->size()) : 0;
-    BOOL sent = ::WinHttpSendRequest(request.get(), headers.c_str(), DWORD(headers.size()),
-                                     WINHTTP_NO_REQUEST_DATA, 0, bodySize, 0);
-    std::fill(headers.begin(), headers.end(), L'\0');
-    if (watch.refused) {
-        request.forget();
-        return {kCrypt, 0, watch.refusal, 0, 0};
-    }
-    for (DWORD written = 0; sent && written < bodySize;) {
-        DWORD now = 0;
-        sent = ::WinHttpWriteData(request.get(), body->data() + written, bodySize - written, &now);
-        written += now;
-    }
-    const DWORD sendError = sent ? 0 : ::GetLastError();
-
-    TransferFacts facts;
-    if (!sent) {
-        // A time-out once the request was going out is a transfer stuck halfway.
-        facts.stalled = watch.sending && isTimeOut(sendError);
-        Outcome outcome = failed(sendError, facts);
-        if (facts.stalled) {
-            outcome.reason = "trasferimento fermo da oltre " + std::to_string(stallMs) + " ms";
+    // Secrets leave memory with the exchange, however it ends.
+    struct Wipe {
+        std::wstring& headers;
+        std::wstring& password;
+        ~Wipe() {
+            std::fill(headers.begin(), headers.end(), L'\0');
+            std::fill(password.begin(), password.end(), L'\0');
         }
-        return outcome;
-    }
-    facts.requestSent = true;
+    } wipe{headers, proxy.password};
+    TransferFacts facts;
     Outcome outcome;
-    outcome.sent = bodySize;
-    if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
-        const DWORD error = ::GetLastError();
-        Outcome late = failed(error, facts);
-        late.sent = bodySize;
-        return late;
-    }
     DWORD status = 0;
-    DWORD size = sizeof status;
-    ::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                          WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    for (int sending = 1;; ++sending) {
+        BOOL sent = ::WinHttpSendRequest(request.get(), headers.c_str(), DWORD(headers.size()),
+                                         WINHTTP_NO_REQUEST_DATA, 0, bodySize, 0);
+        if (watch.refused) {
+            request.forget();
+            return {kCrypt, 0, watch.refusal, 0, 0};
+        }
+        for (DWORD written = 0; sent && written < bodySize;) {
+            DWORD now = 0;
+            sent =
+                ::WinHttpWriteData(request.get(), body->data() + written, bodySize - written, &now);
+            written += now;
+        }
+        const DWORD sendError = sent ? 0 : ::GetLastError();
+
+        if (!sent) {
+            // A time-out once the request was going out is a transfer stuck halfway.
+            facts.stalled = watch.sending && isTimeOut(sendError);
+            Outcome stuck = failed(sendError, facts);
+            if (facts.stalled) {
+                stuck.reason = "trasferimento fermo da oltre " + std::to_string(stallMs) + " ms";
+            }
+            return stuck;
+        }
+        facts.requestSent = true;
+        outcome.sent = bodySize;
+        if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
+            const DWORD error = ::GetLastError();
+            Outcome late = failed(error, facts);
+            late.sent = bodySize;
+            return late;
+        }
+        DWORD size = sizeof status;
+        ::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                              WINHTTP_NO_HEADER_INDEX);
+        // A proxy that asks before it lets the tunnel through: WinHTTP answers
+        // its challenge with the credentials on the second sending.
+        if (status != HTTP_STATUS_PROXY_AUTH_REQ || !tunnelCredentials || sending > 1) {
+            break;
+        }
+        if (!giveTunnelCredentials()) {
+            return failed(::GetLastError(), facts);
+        }
+    }
     outcome.httpStatus = long(status);
     outcome.result = resultForStatus(outcome.httpStatus);
     if (outcome.result != kOk) {
         return outcome;
     }
     DWORD announced = 0;
-    size = sizeof announced;
+    DWORD size = sizeof announced;
     if (::WinHttpQueryHeaders(
             request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
             WINHTTP_HEADER_NAME_BY_INDEX, &announced, &size, WINHTTP_NO_HEADER_INDEX) &&
