@@ -105,7 +105,7 @@ Fault parseFault(std::string_view option) {
         const auto value = wholeNumber<long>(*valueText);
         if (!value || *value < info.minimum || *value > info.maximum) {
             refuse(option, "valore fuori dall'intervallo " + std::to_string(info.minimum) + ".." +
-                             std::to_string(info.maximum));
+                               std::to_string(info.maximum));
         }
         fault.value = *value;
         return fault;
