@@ -2,24 +2,11 @@
 
 #include <array>
 
+#include "common/ini_file.h"
 #include "common/workstation.h"
 
 namespace kvt {
 namespace {
-
-bool blank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view senzaBlank(std::string_view testo) {
-    while (!testo.empty() && blank(testo.front())) {
-        testo.remove_prefix(1);
-    }
-    while (!testo.empty() && blank(testo.back())) {
-        testo.remove_suffix(1);
-    }
-    return testo;
-}
 
 char maiuscola(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -84,7 +71,7 @@ bool nomeDiDispositivo(std::string_view nomeFile) {
 }  // namespace
 
 bool codiceFiscaleAssente(std::string_view codice) {
-    return senzaBlank(codice).empty();
+    return IniFile::comparableKey(codice).empty();
 }
 
 std::optional<std::string> motivoCodiceNonValido(std::string_view codice) {
@@ -102,9 +89,7 @@ std::optional<std::string> motivoCodiceNonValido(std::string_view codice) {
     if (nomeDiDispositivo(std::string(codice) + "_kvt.xml")) {
         return std::string("come nome di file: è un nome di dispositivo di Windows");
     }
-    const std::string_view chiave = senzaBlank(codice);
-    if (codice.find('=') != std::string_view::npos || chiave.starts_with(';') ||
-        chiave.starts_with('[')) {
+    if (!IniFile::validKey(codice)) {
         return std::string("come chiave del file delle visite");
     }
     if (!workstation::toCodePage(codice)) {
@@ -116,11 +101,7 @@ std::optional<std::string> motivoCodiceNonValido(std::string_view codice) {
 }
 
 std::string chiaveCodice(std::string_view codice) {
-    std::string chiave(senzaBlank(codice));
-    for (char& c : chiave) {
-        c = maiuscola(c);
-    }
-    return chiave;
+    return IniFile::comparableKey(codice);
 }
 
 std::optional<int> CodiciDelGiro::altraGrafia(const std::string& codice, int paziente) {

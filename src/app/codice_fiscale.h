@@ -26,8 +26,7 @@ bool codiceFiscaleAssente(std::string_view codice);
 // cannot hold).
 std::optional<std::string> motivoCodiceNonValido(std::string_view codice);
 
-// The code as the last-visit file tells codes apart: without the blanks
-// around it and in upper case, as the Windows profile functions compare keys.
+// The code as the last-visit file tells codes apart (IniFile::comparableKey).
 std::string chiaveCodice(std::string_view codice);
 
 // The codes met in one walk of the patients. The last-visit file takes two

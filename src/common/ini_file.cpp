@@ -158,6 +158,18 @@ std::optional<std::string> IniFile::value(std::string_view section, std::string_
     return readValue(keyOf(lines_[line].text)->value);
 }
 
+std::string IniFile::comparableKey(std::string_view key) {
+    std::string comparable(trim(key));
+    std::transform(comparable.begin(), comparable.end(), comparable.begin(), lower);
+    return comparable;
+}
+
+bool IniFile::validKey(std::string_view key) {
+    const std::string_view trimmed = trim(key);
+    return !trimmed.empty() && !hasLineBreak(key) && key.find('=') == npos &&
+           trimmed.front() != '[' && trimmed.front() != ';';
+}
+
 std::string IniFile::newLineEnd() const {
     for (const Line& line : lines_) {
         if (!line.end.empty()) {
@@ -172,8 +184,7 @@ void IniFile::set(std::string_view section, std::string_view key, std::string_vi
         throw Error("Nome di sezione non valido per il file INI: \"" + std::string(section) + "\"");
     }
     const std::string_view trimmedKey = trim(key);
-    if (trimmedKey.empty() || hasLineBreak(key) || key.find('=') != npos ||
-        trimmedKey.front() == '[' || trimmedKey.front() == ';') {
+    if (!validKey(key)) {
         throw Error("Nome di chiave non valido per il file INI: \"" + std::string(key) + "\"");
     }
     if (hasLineBreak(value)) {

@@ -27,6 +27,12 @@ class IniFile {
     // only when missingIsEmpty is set.
     static std::optional<IniFile> load(const std::filesystem::path& path, bool missingIsEmpty);
 
+    // A key as the file tells keys apart, as the Windows profile functions
+    // do: without the blanks around it and in lower case.
+    static std::string comparableKey(std::string_view key);
+    // True when a line of the file can hold the key (see set).
+    static bool validKey(std::string_view key);
+
     std::optional<std::string> value(std::string_view section, std::string_view key) const;
     // Raises kvt::Error for what a line of the file cannot hold: a blank name,
     // a line break anywhere, "]" in a section name, "=" in a key, or a key
