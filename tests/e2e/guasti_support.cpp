@@ -77,6 +77,15 @@ Riepilogo Guasti::invio(const std::string& comando) {
     return riepilogo;
 }
 
+Riepilogo Guasti::invioConEsitiNonRegistrati() {
+    ultimoEsito_ = comandi({"--nuovo-invio"});
+    const Riepilogo riepilogo = leggiRiepilogo(ultimoEsito_.uscita);
+    EXPECT_TRUE(riepilogo.letto()) << ultimoEsito_.errore;
+    EXPECT_EQ(ultimoEsito_.stato, 3);
+    EXPECT_THAT(ultimoEsito_.errore, HasSubstr("l'esito non è stato registrato"));
+    return riepilogo;
+}
+
 void Guasti::registra(const std::string& comando, const Riepilogo& riepilogo) {
     // Kept in the test report (--gtest_output=xml), so that the outcome of
     // every fault can be read without running it again.

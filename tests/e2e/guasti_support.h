@@ -42,6 +42,11 @@ class Guasti : public E2e {
     // own outcomes. Returns the summary read from standard output.
     Riepilogo verifica(const Esito& esito, const StatoCartelle& prima, bool nuovo);
 
+    // A new sending some of whose outcomes cannot be recorded: it must still
+    // end with its summary, and with status 3 and the warning that says so.
+    // Without the checks of `invio`, which take every outcome as recorded.
+    Riepilogo invioConEsitiNonRegistrati();
+
     // After the fault is removed: every patient with data reached the
     // collector, as accepted now or as already sent before.
     void verificaTuttiArrivati(const Riepilogo& riepilogo);
