@@ -250,7 +250,15 @@ void TfrmMain::costruisciEInvia(int i, int n, const PercorsiPaziente& percorsi,
     inCorso.inizia(nomeFile(percorsi.fileXml), dataOraATesto(ultimaVisita));
     switch (ripresa) {
         case Ripresa::RecuperoNoConn:
-            spostaFile(percorsi.fileNoConn, percorsi.fileXml);
+            if (std::string motivo; !spostaFile(percorsi.fileNoConn, percorsi.fileXml, motivo)) {
+                // Held by another program past the waits, say: the upload
+                // stays where it is, still waiting, and the next run takes it up.
+                suLog(fase + "  NOCONN non recuperato (" + motivo +
+                      "), resta in attesa: " + percorsi.fileNoConn);
+                ++contatori_.nErroriInvio;
+                inCorso.termina();
+                return;
+            }
             suLog(fase + "  NOCONN (recupero xml precedente) " + percorsi.fileNoConn);
             break;
         case Ripresa::RicostruzioneNoConn:

@@ -28,7 +28,16 @@ bool cancellaFile(const std::string& file) {
 }
 
 bool spostaFile(const std::string& da, const std::string& a) {
-    return !files::moveReplacing(paths::fromUtf8(da), paths::fromUtf8(a));
+    std::string motivo;
+    return spostaFile(da, a, motivo);
+}
+
+bool spostaFile(const std::string& da, const std::string& a, std::string& motivo) {
+    const std::error_code errore = files::moveReplacing(paths::fromUtf8(da), paths::fromUtf8(a));
+    if (errore) {
+        motivo = errore.message();
+    }
+    return !errore;
 }
 
 bool fileDanneggiato(const std::string& file) {

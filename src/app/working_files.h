@@ -44,6 +44,8 @@ bool cancellaFile(const std::string& file);
 // step, durably, riding out another program's brief hold on Windows; true
 // when done.
 bool spostaFile(const std::string& da, const std::string& a);
+// The same, with the system's reason when it fails.
+bool spostaFile(const std::string& da, const std::string& a, std::string& motivo);
 
 // True when the file holds a zero byte, as a power cut can leave one: none of
 // the working files (uploads, answers, the last-visit file, the note) ever

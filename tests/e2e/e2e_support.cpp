@@ -25,6 +25,11 @@ std::vector<std::string> Piattaforma::comando(const std::string& programma) cons
             (buildWindows_ / "bin" / (programma + ".exe")).string()};
 }
 
+std::vector<std::string> Piattaforma::comandoDiProva(const std::string& programma) const {
+    return {KVT_WINE_EXEC, buildWindows_.string(),
+            (buildWindows_ / "tests" / (programma + ".exe")).string()};
+}
+
 std::string Piattaforma::percorso(const fs::path& percorso) const {
     if (!windows()) {
         return percorso.string();

@@ -55,6 +55,9 @@ class Piattaforma {
     // The start of the command line that runs one of the build's programs
     // ("vd_kvt"; ".exe" added on Windows).
     std::vector<std::string> comando(const std::string& programma) const;
+    // On Windows: the command line of one of the build's test programs
+    // (tests/PROGRAM.exe).
+    std::vector<std::string> comandoDiProva(const std::string& programma) const;
     // A path of the test's as the program sees it: on Windows "Z:" and the
     // path with backslashes.
     std::string percorso(const fs::path& percorso) const;

@@ -273,6 +273,45 @@ TEST_F(GuastiLocali, ServiceAbsentKeepsEveryUploadForTheNextResume) {
     verificaTuttiArrivati(ripreso);
 }
 
+// A scanner holding a waiting upload past the program's waits: that patient
+// stays waiting, the others go, and the next run sends it. Only Windows
+// refuses to rename a file another program holds.
+TEST_F(GuastiLocali, UploadHeldPastTheWaitsStaysForTheNextRun) {
+    if (!piattaforma().windows()) {
+        GTEST_SKIP() << "solo Windows impedisce di rinominare un file aperto da un altro programma";
+    }
+    collettoreSpento();
+    const Riepilogo spento = invio("--nuovo-invio");
+    ASSERT_GT(spento.erroriInvio, 1) << ultimoEsito_.errore;
+    const std::string trattenuto = cartelle().noConn.front();
+
+    std::vector<std::string> argv = piattaforma().comandoDiProva("trattieni_file");
+    argv.push_back(percorso(xml() / "no_conn" / trattenuto));
+    argv.push_back("120000");
+    Processo scanner(argv, {}, lavoro() / "scanner.out", lavoro() / "scanner.err");
+    const auto scadenza = std::chrono::steady_clock::now() + 60s;
+    while (leggi(lavoro() / "scanner.out").empty() && scanner.vivo() &&
+           std::chrono::steady_clock::now() < scadenza) {
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_EQ(leggi(lavoro() / "scanner.out").rfind("trattenuto", 0), 0u)
+        << leggi(lavoro() / "scanner.err");
+
+    avviaCollettore();
+    const Riepilogo trattenendo = invio("--riprendi");
+    ASSERT_TRUE(trattenendo.letto()) << ultimoEsito_.errore;
+    EXPECT_EQ(trattenendo.inviati, spento.erroriInvio - 1);
+    EXPECT_EQ(trattenendo.erroriInvio, 1);
+    EXPECT_EQ(conta(ultimaSessione(), "NOCONN non recuperato ("), 1);
+    EXPECT_EQ(cartelle().noConn, std::vector<std::string>{trattenuto});
+    scanner.uccidiSeVivo();
+
+    const Riepilogo ripreso = invio("--riprendi");
+    EXPECT_EQ(ripreso.inviati, 1);
+    EXPECT_TRUE(cartelle().noConn.empty());
+    verificaTuttiArrivati(ripreso);
+}
+
 // An outcome that cannot be recorded costs that patient alone: the run goes
 // on, ends with its summary, and says so with status 3.
 TEST_F(GuastiLocali, LastVisitFileNotWritableCostsOnlyTheDatesOfThatRun) {
