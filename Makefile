@@ -39,11 +39,13 @@ $(BUILD_WIN)/build.ninja: | deps
 windows: deps $(BUILD_WIN)/build.ninja
 	cmake --build $(BUILD_WIN) -j $(JOBS)
 
-# What an office gets, into build-win/dist/: the installer (NSIS) and the zip.
-# The installer's demo practice is made by the Linux build's vellodoc-sim.
-windows-dist: windows $(BUILD)/build.ninja
+# What an office gets, into build-win/dist/: the installer (NSIS), carrying
+# both Windows builds, and a zip of each. The installer's demo practice is
+# made by the Linux build's vellodoc-sim.
+windows-dist: windows windows-i686 $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target vellodoc-sim
-	cmake $(BUILD_WIN) -DKVT_VELLODOC_SIM=$(CURDIR)/$(BUILD)/bin/vellodoc-sim
+	cmake $(BUILD_WIN) -DKVT_VELLODOC_SIM=$(CURDIR)/$(BUILD)/bin/vellodoc-sim \
+		-DKVT_WINDOWS_BUILD_I686=$(CURDIR)/$(BUILD_WIN32)
 	cmake --build $(BUILD_WIN) -j $(JOBS) --target windows_dist
 
 # 32-bit: the program, its libraries and the one smoke test (each 32-bit

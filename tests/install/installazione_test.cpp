@@ -1,12 +1,16 @@
-// The installer of the Windows build in the Wine prefix, as an office runs it:
-// a silent install with both stand-ins into the user's programs folder, the
-// program from there (its own folder as program folder, nothing from the
+// The installer of the Windows builds in the Wine prefix, as an office runs
+// it: a silent install with both stand-ins into the user's programs folder,
+// the program from there (its own folder as program folder, nothing from the
 // build on the DLL path) sending the demo practice to the Linux collector,
-// then a silent uninstall that leaves only the user's kvt\ folder.
+// then a silent uninstall that leaves only the user's kvt\ folder; and which
+// build it installs for the connector it finds.
 #include <pwd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <regex>
 
+#include "common/pe.h"
 #include "e2e/e2e_support.h"
 
 namespace kvt::e2e {
@@ -29,20 +33,32 @@ class Installazione : public E2e {
         installataWindows_ = "C:\\users\\" + utente + "\\AppData\\Local\\Programs\\Vello KVT";
         // What an earlier run left (kvt\ outlives an uninstall by design).
         fs::remove_all(installata_);
+        // The host stand-in is installed only where no host is registered:
+        // the build's one, which other tests register, goes (they register
+        // it again, the stamp gone).
+        const std::string ospite =
+            percorso(fs::path(std::getenv("KVT_E2E_WINDOWS")) / "bin" / "vellodoc_server.dll");
+        wine({"regsvr32", "/s", "/u", "/n", "/i:machine", ospite});
+        wine({"regsvr32", "/s", "/u", ospite});
+        fs::remove(prefisso_ / ".kvt-host-registrato");
     }
     void TearDown() override {
         std::error_code ignorato;
         fs::remove_all(installata_, ignorato);
+        fs::remove(sistema() / "LKlib.dll", ignorato);
     }
+    fs::path sistema() const { return prefisso_ / "drive_c" / "windows" / "system32"; }
 
     // A program under Wine in the test's prefix; the build folder given to
     // wine-exec is the test's own, so no DLL of the build is on the path.
-    Esito wine(const std::vector<std::string>& argomenti, std::chrono::seconds limite = 120s) {
+    Esito wine(const std::vector<std::string>& argomenti, std::chrono::seconds limite = 120s,
+               const std::string& percorsoDll = "") {
         std::vector<std::string> argv = {KVT_WINE_EXEC, lavoro().string()};
         argv.insert(argv.end(), argomenti.begin(), argomenti.end());
         const std::string nome = "wine-" + std::to_string(++comandiWine_);
         Processo processo(
-            argv, {{"KVT_WINEPREFIX", prefisso_.string()}, {"DISPLAY", ""}, {"WINEPATH", ""}},
+            argv,
+            {{"KVT_WINEPREFIX", prefisso_.string()}, {"DISPLAY", ""}, {"WINEPATH", percorsoDll}},
             lavoro() / (nome + ".out"), lavoro() / (nome + ".err"));
         Esito esito;
         esito.stato = processo.attendi(limite);
@@ -55,7 +71,8 @@ class Installazione : public E2e {
         argv.insert(argv.end(), argomenti.begin(), argomenti.end());
         return wine(argv);
     }
-    Esito installa() { return wine({KVT_SETUP, "/S", "/PROVA"}, 300s); }
+    // The 64-bit build, which runs here (a 32-bit one would need wine32).
+    Esito installa() { return wine({KVT_SETUP, "/S", "/PROVA", "/ARCH=x64"}, 300s); }
     // "_?=" keeps the uninstaller in place (and waits for it); the folder's
     // name is passed in two words so that nothing quotes it.
     Esito disinstalla() {
@@ -169,6 +186,98 @@ TEST_F(Installazione, OfficeConnectorAndPracticeAreLeftAsTheyAre) {
     EXPECT_THAT(voci(installata_), UnorderedElementsAre("kvt", "LKlib.dll", "Disinstalla.exe"));
     EXPECT_THAT(reg({"query", kChiaveOspite, "/v", "database"}).uscita, HasSubstr(archivio));
     reg({"delete", kChiaveOspite, "/v", "database", "/f"});
+}
+
+// The machine type of an installed file, 0 for one that is not a PE image.
+std::uint16_t macchinaPe(const fs::path& file) {
+    return pe::machine(leggi(file)).value_or(0);
+}
+
+constexpr std::uint16_t kX86 = pe::kI386;
+constexpr std::uint16_t kX64 = pe::kAmd64;
+
+// Which build the installer chooses: the connector's bitness where the
+// programs would find it (beside the program, the system folder, the PATH),
+// the 32-bit build without one, /ARCH over both; the stand-ins in the chosen
+// bitness, the host's only where no host is registered.
+TEST_F(Installazione, InstallsTheBuildMatchingTheConnector) {
+    enum class Dove { Nessuno, Accanto, Sistema, Path };
+    struct Caso {
+        const char* nome;
+        Dove dove;
+        std::uint16_t connettore;
+        std::vector<std::string> opzioni;
+        bool ospiteRegistrato;
+        std::uint16_t attesa;  // 0: the installer refuses
+    };
+    const Caso casi[] = {
+        {"32 bit accanto", Dove::Accanto, kX86, {}, false, kX86},
+        {"64 bit accanto", Dove::Accanto, kX64, {}, false, kX64},
+        {"64 bit in System32", Dove::Sistema, kX64, {}, false, kX64},
+        {"64 bit nel PATH", Dove::Path, kX64, {}, false, kX64},
+        {"nessuno, con i sostituti", Dove::Nessuno, 0, {"/PROVA"}, false, kX86},
+        {"/ARCH=x64 su un connettore a 32 bit", Dove::Accanto, kX86, {"/ARCH=x64"}, false, kX64},
+        {"/ARCH=x86 su un connettore a 64 bit", Dove::Accanto, kX64, {"/ARCH=x86"}, false, kX86},
+        {"/ARCH=x64, gestionale già registrato",
+         Dove::Nessuno,
+         0,
+         {"/ARCH=x64", "/PROVA"},
+         true,
+         kX64},
+        {"/ARCH non valido", Dove::Nessuno, 0, {"/ARCH=arm64"}, false, 0},
+    };
+    // A connector of either bitness: the build's own, its machine field set
+    // (the installer reads no further than the header).
+    const std::string lklib = leggi(fs::path(std::getenv("KVT_E2E_WINDOWS")) / "bin" / "LKlib.dll");
+    const auto connettore = [&](const fs::path& file, std::uint16_t macchina) {
+        std::string immagine = lklib;
+        const std::size_t campo = static_cast<unsigned char>(immagine[0x3C]) +
+                                  (static_cast<unsigned char>(immagine[0x3D]) << 8) + 4;
+        immagine[campo] = static_cast<char>(macchina & 0xFF);
+        immagine[campo + 1] = static_cast<char>(macchina >> 8);
+        fs::create_directories(file.parent_path());
+        scrivi(file, immagine);
+        ASSERT_EQ(macchinaPe(file), macchina);
+    };
+    for (const Caso& caso : casi) {
+        SCOPED_TRACE(caso.nome);
+        fs::remove_all(installata_);
+        fs::remove(sistema() / "LKlib.dll");
+        const fs::path cartellaPath = lavoro() / "path";
+        fs::remove_all(cartellaPath);
+        if (caso.dove == Dove::Accanto) {
+            connettore(installata_ / "LKlib.dll", caso.connettore);
+        } else if (caso.dove == Dove::Sistema) {
+            connettore(sistema() / "LKlib.dll", caso.connettore);
+        } else if (caso.dove == Dove::Path) {
+            connettore(cartellaPath / "LKlib.dll", caso.connettore);
+        }
+        if (caso.ospiteRegistrato) {
+            piattaforma().registraHost(false);
+        }
+        std::vector<std::string> argv = {KVT_SETUP, "/S"};
+        argv.insert(argv.end(), caso.opzioni.begin(), caso.opzioni.end());
+        Esito esito = wine(argv, 300s, caso.dove == Dove::Path ? percorso(cartellaPath) : "");
+        if (caso.attesa == 0) {
+            EXPECT_NE(esito.stato, 0);
+            EXPECT_FALSE(fs::exists(installata_ / "vd_kvt.exe"));
+            continue;
+        }
+        ASSERT_EQ(esito.stato, 0) << esito.errore;
+        EXPECT_EQ(macchinaPe(installata_ / "vd_kvt.exe"), caso.attesa);
+        EXPECT_EQ(macchinaPe(installata_ / "PSHLib.dll"), caso.attesa);
+        if (std::find(caso.opzioni.begin(), caso.opzioni.end(), "/PROVA") != caso.opzioni.end()) {
+            EXPECT_EQ(macchinaPe(installata_ / "LKlib.dll"), caso.attesa);
+            if (caso.ospiteRegistrato) {
+                EXPECT_FALSE(fs::exists(installata_ / "vellodoc_server.dll"));
+            } else {
+                EXPECT_EQ(macchinaPe(installata_ / "vellodoc_server.dll"), caso.attesa);
+            }
+        }
+        esito = disinstalla();
+        EXPECT_EQ(esito.stato, 0) << esito.errore;
+        EXPECT_FALSE(fs::exists(installata_ / "vd_kvt.exe"));
+    }
 }
 
 }  // namespace
