@@ -199,7 +199,9 @@ constexpr std::uint16_t kX64 = pe::kAmd64;
 // Which build the installer chooses: the connector's bitness where the
 // programs would find it (beside the program, the system folder, the PATH),
 // the 32-bit build without one, /ARCH over both; the stand-ins in the chosen
-// bitness, the host's only where no host is registered.
+// bitness, the host's only where no host is registered, its practice in the
+// registry view of the host's key where one view has it, else in the
+// stand-in's.
 TEST_F(Installazione, InstallsTheBuildMatchingTheConnector) {
     enum class Dove { Nessuno, Accanto, Sistema, Path };
     struct Caso {
@@ -209,13 +211,23 @@ TEST_F(Installazione, InstallsTheBuildMatchingTheConnector) {
         std::vector<std::string> opzioni;
         bool ospiteRegistrato;
         std::uint16_t attesa;  // 0: the installer refuses
+        int chiave = 0;        // the view (32, 64) that has the host's key before, 0 neither
+        int vista = 0;         // where the demo practice is set, 0 unchecked
     };
     const Caso casi[] = {
         {"32 bit accanto", Dove::Accanto, kX86, {}, false, kX86},
         {"64 bit accanto", Dove::Accanto, kX64, {}, false, kX64},
         {"64 bit in System32", Dove::Sistema, kX64, {}, false, kX64},
         {"64 bit nel PATH", Dove::Path, kX64, {}, false, kX64},
-        {"nessuno, con i sostituti", Dove::Nessuno, 0, {"/PROVA"}, false, kX86},
+        {"nessuno, con i sostituti", Dove::Nessuno, 0, {"/PROVA"}, false, kX86, 0, 32},
+        {"sostituti a 64 bit, chiave a 32 bit",
+         Dove::Nessuno,
+         0,
+         {"/ARCH=x64", "/PROVA"},
+         false,
+         kX64,
+         32,
+         32},
         {"/ARCH=x64 su un connettore a 32 bit", Dove::Accanto, kX86, {"/ARCH=x64"}, false, kX64},
         {"/ARCH=x86 su un connettore a 64 bit", Dove::Accanto, kX64, {"/ARCH=x86"}, false, kX86},
         {"/ARCH=x64, gestionale già registrato",
@@ -255,6 +267,15 @@ TEST_F(Installazione, InstallsTheBuildMatchingTheConnector) {
         if (caso.ospiteRegistrato) {
             piattaforma().registraHost(false);
         }
+        const auto vista = [](int bit) { return "/reg:" + std::to_string(bit); };
+        if (caso.vista != 0) {
+            reg({"delete", kChiaveOspite, "/f", vista(32)});
+            reg({"delete", kChiaveOspite, "/f", vista(64)});
+            if (caso.chiave != 0) {
+                reg({"add", kChiaveOspite, "/v", "ultimo_utente", "/d", "demo", "/f",
+                     vista(caso.chiave)});
+            }
+        }
         std::vector<std::string> argv = {KVT_SETUP, "/S"};
         argv.insert(argv.end(), caso.opzioni.begin(), caso.opzioni.end());
         Esito esito = wine(argv, 300s, caso.dove == Dove::Path ? percorso(cartellaPath) : "");
@@ -273,6 +294,12 @@ TEST_F(Installazione, InstallsTheBuildMatchingTheConnector) {
             } else {
                 EXPECT_EQ(macchinaPe(installata_ / "vellodoc_server.dll"), caso.attesa);
             }
+        }
+        if (caso.vista != 0) {
+            EXPECT_THAT(reg({"query", kChiaveOspite, "/v", "database", vista(caso.vista)}).uscita,
+                        HasSubstr(installataWindows_));
+            EXPECT_NE(reg({"query", kChiaveOspite, "/v", "database", vista(96 - caso.vista)}).stato,
+                      0);
         }
         esito = disinstalla();
         EXPECT_EQ(esito.stato, 0) << esito.errore;
