@@ -278,7 +278,10 @@ TEST_F(Installazione, InstallsTheBuildMatchingTheConnector) {
         }
         std::vector<std::string> argv = {KVT_SETUP, "/S"};
         argv.insert(argv.end(), caso.opzioni.begin(), caso.opzioni.end());
-        Esito esito = wine(argv, 300s, caso.dove == Dove::Path ? percorso(cartellaPath) : "");
+        // The connector's folder after another one, in quotes as PATH may have it.
+        Esito esito =
+            wine(argv, 300s,
+                 caso.dove == Dove::Path ? "C:\\manca;\"" + percorso(cartellaPath) + "\"" : "");
         if (caso.attesa == 0) {
             EXPECT_NE(esito.stato, 0);
             EXPECT_FALSE(fs::exists(installata_ / "vd_kvt.exe"));
