@@ -2,7 +2,8 @@
 // The connector as the window uses it: the five functions of the connector
 // client library behind one small interface, so that a test can stand in for
 // the library (or wrap it) without a network. The program's own connector is
-// `connettoreLKlib()`, which calls the library's functions unchanged.
+// `connettoreLKlib()`, which calls the library's functions unchanged, each on
+// the program's one connector thread (connettore_su_thread.h).
 #include <string>
 
 namespace kvt {
@@ -20,7 +21,7 @@ class Connettore {
     virtual int disconnect() = 0;
 };
 
-// The connector client library (LKlib) itself.
+// The connector client library (LKlib) itself, called on its own thread.
 Connettore& connettoreLKlib();
 
 }  // namespace kvt

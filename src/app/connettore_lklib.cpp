@@ -1,4 +1,5 @@
 #include "app/connettore.h"
+#include "app/connettore_su_thread.h"
 #include "connector/lklib.h"
 
 namespace kvt {
@@ -21,7 +22,9 @@ class ConnettoreLKlib final : public Connettore {
 }  // namespace
 
 Connettore& connettoreLKlib() {
-    static ConnettoreLKlib connettore;
+    // The library first, so that its thread has ended before it goes.
+    static ConnettoreLKlib libreria;
+    static ConnettoreSuThread connettore(libreria);
     return connettore;
 }
 

@@ -1,6 +1,7 @@
 #include "common/windowing.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace kvt {
 namespace {
@@ -22,6 +23,38 @@ StandardErrorWindowing defaultWindowing;
 Windowing* current = &defaultWindowing;
 
 }  // namespace
+
+void Attesa::concludi() {
+    std::function<void()> sveglia;
+    {
+        const std::lock_guard blocco(mutex_);
+        conclusa_ = true;
+        sveglia = std::move(sveglia_);
+        fatto_.notify_all();
+    }
+    if (sveglia) {
+        sveglia();
+    }
+}
+
+bool Attesa::conclusa() const {
+    const std::lock_guard blocco(mutex_);
+    return conclusa_;
+}
+
+void Attesa::attendi() {
+    std::unique_lock blocco(mutex_);
+    fatto_.wait(blocco, [this] { return conclusa_; });
+}
+
+bool Attesa::allaConclusione(std::function<void()> sveglia) {
+    const std::lock_guard blocco(mutex_);
+    if (conclusa_) {
+        return false;
+    }
+    sveglia_ = std::move(sveglia);
+    return true;
+}
 
 Windowing& windowing() {
     return *current;

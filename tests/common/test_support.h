@@ -105,7 +105,7 @@ class ScopedRegistry {
 };
 #endif
 
-class RecordingWindowing final : public Windowing {
+class RecordingWindowing : public Windowing {
   public:
     RecordingWindowing() { setWindowing(this); }
     ~RecordingWindowing() override { setWindowing(nullptr); }

@@ -111,7 +111,11 @@ TEST_F(FinestreTest, EnterNellaPasswordAccedeEIlRunSiVedePazientePerPaziente) {
         EXPECT_EQ(c.minimo, 0);
         EXPECT_EQ(c.massimo, pazienti);
         EXPECT_THAT(c.fase, StartsWith("Fase "));
-        EXPECT_THAT(c.conteggio, ::testing::MatchesRegex("OK:[0-9]+, KO:[0-9]+"));
+        // The window answers during a sending too: the first patient's comes
+        // before any count.
+        if (c.posizione > 1 || c.conteggio != "---") {
+            EXPECT_THAT(c.conteggio, ::testing::MatchesRegex("OK:[0-9]+, KO:[0-9]+"));
+        }
         EXPECT_TRUE(c.clessidra);
         EXPECT_GE(c.posizione, ultimo);
         ultimo = c.posizione;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 namespace kvt {
@@ -123,6 +124,28 @@ TEST_F(WindowingWin32Test, WaitingMessagesAreDispatchedAndAQuitIsLeftForTheLoop)
     MSG message;
     ASSERT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(message.wParam, 3U);
+}
+
+TEST_F(WindowingWin32Test, AWaitForAnotherThreadDispatchesMessagesAndKeepsAQuit) {
+    WINDOW_OR_SKIP(main);
+    ::PostQuitMessage(4);
+    Attesa attesa;
+    BOOL abilitata = TRUE;
+    // The work ends only once the waiting thread has handled its message;
+    // its window of its own keeps the thread's windows disabled meanwhile.
+    std::thread lavoro([&] {
+        ::SendMessageW(main, kTestMessage, 0, 0);
+        abilitata = ::IsWindowEnabled(main);
+        attesa.concludi();
+    });
+    windowing.waitFor(attesa, true);
+    lavoro.join();
+    EXPECT_EQ(received.size(), 1U);
+    EXPECT_FALSE(abilitata);
+    EXPECT_TRUE(::IsWindowEnabled(main));
+    MSG message;
+    ASSERT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 4U);
 }
 
 }  // namespace

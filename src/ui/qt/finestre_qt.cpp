@@ -5,8 +5,11 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QMetaObject>
+#include <QPointer>
 #include <QUrl>
 #include <QWidget>
+#include <vector>
 
 #include "app/frm_login.h"
 #include "ui/qt/vista_principale.h"
@@ -125,6 +128,33 @@ void FinestreQt::setHourglass(bool on) {
 
 void FinestreQt::processMessages() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void FinestreQt::waitFor(Attesa& attesa, bool finestraAltrui) {
+    // Any event wakes the wait below; this one comes when the work ends.
+    if (!attesa.allaConclusione([] {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
+        })) {
+        return;
+    }
+    std::vector<QPointer<QWidget>> disabilitate;
+    if (finestraAltrui) {
+        for (QWidget* finestra : QApplication::topLevelWidgets()) {
+            if (finestra->isVisible() && finestra->isEnabled()) {
+                finestra->setEnabled(false);
+                disabilitate.emplace_back(finestra);
+            }
+        }
+    }
+    while (!attesa.conclusa()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    for (const QPointer<QWidget>& finestra : disabilitate) {
+        if (finestra) {
+            finestra->setEnabled(true);
+        }
+    }
 }
 
 void FinestreQt::openDocument(const std::string& path) {

@@ -21,6 +21,10 @@ class FinestreQt final : public Windowing {
     void setForegroundWindow(WindowHandle window) override;
     void setHourglass(bool on) override;
     void processMessages() override;
+    // Processes events until the work is done, woken by an event the worker
+    // posts when it ends. With `finestraAltrui` the visible windows are
+    // disabled meanwhile.
+    void waitFor(Attesa& attesa, bool finestraAltrui) override;
     void openDocument(const std::string& path) override;
     void showModal(ModalWindow& window) override;
 

@@ -5,6 +5,9 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <optional>
+#include <vector>
+
 #include "common/win32.h"
 
 namespace kvt {
@@ -25,6 +28,46 @@ UINT iconFlags(MessageIcon icon) {
     }
     return 0;
 }
+
+// The thread's visible, enabled top-level windows, disabled for as long as
+// the object lives: clicks on them are dropped, not kept for later.
+class FinestreDisabilitate {
+  public:
+    explicit FinestreDisabilitate(bool disabilita) {
+        if (!disabilita) {
+            return;
+        }
+        attiva_ = ::GetActiveWindow();
+        ::EnumThreadWindows(
+            ::GetCurrentThreadId(),
+            [](HWND hwnd, LPARAM lista) {
+                if (::IsWindowVisible(hwnd) && ::IsWindowEnabled(hwnd)) {
+                    reinterpret_cast<std::vector<HWND>*>(lista)->push_back(hwnd);
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&finestre_));
+        for (HWND hwnd : finestre_) {
+            ::EnableWindow(hwnd, FALSE);
+        }
+    }
+    ~FinestreDisabilitate() {
+        for (HWND hwnd : finestre_) {
+            if (::IsWindow(hwnd)) {
+                ::EnableWindow(hwnd, TRUE);
+            }
+        }
+        if (attiva_ && ::IsWindow(attiva_)) {
+            ::SetForegroundWindow(attiva_);
+        }
+    }
+    FinestreDisabilitate(const FinestreDisabilitate&) = delete;
+    FinestreDisabilitate& operator=(const FinestreDisabilitate&) = delete;
+
+  private:
+    HWND attiva_ = nullptr;
+    std::vector<HWND> finestre_;
+};
 
 }  // namespace
 
@@ -87,6 +130,33 @@ void WindowingWin32::processMessages() {
         }
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
+    }
+}
+
+void WindowingWin32::waitFor(Attesa& attesa, bool finestraAltrui) {
+    const DWORD thread = ::GetCurrentThreadId();
+    // Any message wakes the wait below; this one comes when the work ends.
+    if (!attesa.allaConclusione([thread] { ::PostThreadMessageW(thread, WM_NULL, 0, 0); })) {
+        return;
+    }
+    const FinestreDisabilitate disabilitate(finestraAltrui);
+    std::optional<int> uscita;
+    while (!attesa.conclusa()) {
+        MSG message;
+        while (!attesa.conclusa() && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                uscita = static_cast<int>(message.wParam);
+                continue;
+            }
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        if (!attesa.conclusa()) {
+            ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        }
+    }
+    if (uscita) {
+        ::PostQuitMessage(*uscita);
     }
 }
 

@@ -28,6 +28,11 @@ class WindowingWin32 : public Windowing {
     // Dispatches every waiting message of the thread; a quit request is left
     // in the queue for the message loop that owns it.
     void processMessages() override;
+    // Dispatches the thread's messages until the work is done, woken by a
+    // message the worker posts when it ends. A quit request is kept for the
+    // loop that owns it. With `finestraAltrui` the thread's enabled windows
+    // are disabled meanwhile, and the one that was active is brought back.
+    void waitFor(Attesa& attesa, bool finestraAltrui) override;
     // The shell's "open" verb; where nothing opens the document, a message
     // says where it is.
     void openDocument(const std::string& path) override;
