@@ -4,6 +4,8 @@
 // tests' connector library beside them.
 #include <objbase.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -42,9 +44,9 @@ class VdKvtExeTest : public ::testing::Test {
                   (L"kvt_programma_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
                    std::to_wstring(::GetTickCount64()));
         fs::create_directories(folder_);
-        // A copy of vd_kvt.exe and PSHLib.dll of the build, without the
-        // connector unless a test puts the tests' own there.
-        for (const wchar_t* file : {L"vd_kvt.exe", L"PSHLib.dll"}) {
+        // A copy of vd_kvt.exe, its console twin and PSHLib.dll of the build,
+        // without the connector unless a test puts the tests' own there.
+        for (const wchar_t* file : {L"vd_kvt.exe", L"vd_kvt.com", L"PSHLib.dll"}) {
             fs::copy_file(tests_.parent_path() / L"bin" / file, folder_ / file);
         }
     }
@@ -109,6 +111,35 @@ class VdKvtExeTest : public ::testing::Test {
         return outcome;
     }
 
+    // Runs the command line in a console of its own with no standard handles
+    // handed down, as a command prompt starts a program; the console's text
+    // as output.
+    Outcome inConsole(std::wstring commandLine) {
+        const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+        ::FreeConsole();
+        EXPECT_TRUE(::AllocConsole());
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        Outcome outcome;
+        EXPECT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                     nullptr, folder_.c_str(), &startup, &process));
+        win32::Handle processHandle(process.hProcess), threadHandle(process.hThread);
+        ::WaitForSingleObject(process.hProcess, 120000);
+        ::GetExitCodeProcess(process.hProcess, &outcome.status);
+        win32::Handle screen(::CreateFileW(L"CONOUT$", GENERIC_READ, FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+        std::wstring text(1 << 16, L' ');
+        DWORD read = 0;
+        ::ReadConsoleOutputCharacterW(screen.get(), text.data(), DWORD(text.size()), {}, &read);
+        outcome.out = win32::narrow(text.substr(0, read));
+        ::FreeConsole();
+        ::SetStdHandle(STD_OUTPUT_HANDLE, out);
+        ::SetStdHandle(STD_ERROR_HANDLE, err);
+        return outcome;
+    }
+
     fs::path tests_;  // the build's tests/ folder, this program's
     fs::path folder_;
     int runs_ = 0;
@@ -145,6 +176,42 @@ TEST_F(VdKvtExeTest, TextsAndStatusesAreTheLinuxOnesByteForByte) {
     }
     // ... and touches nothing.
     EXPECT_FALSE(fs::exists(folder_ / L"kvt"));
+}
+
+TEST_F(VdKvtExeTest, TheWindowedProgramWritesToItsCallersConsoleOrWhereItIsRedirected) {
+    // A windowed program (the shell gives its subsystem's version) and its
+    // console twin ("PE" alone).
+    const auto type = [&](const wchar_t* file) {
+        return ::SHGetFileInfoW((folder_ / file).c_str(), 0, nullptr, 0, SHGFI_EXETYPE);
+    };
+    EXPECT_NE(HIWORD(type(L"vd_kvt.exe")), 0);
+    EXPECT_EQ(type(L"vd_kvt.com"), 0x4550U);
+    const std::string usage = "vd_kvt: opzione sconosciuta: --nessuna";
+    // Started directly, through cmd /c (as a script does), or as "vd_kvt",
+    // which cmd finds as vd_kvt.com; to the console, or to cmd's redirection.
+    const struct {
+        bool cmd;
+        const wchar_t* command;
+        DWORD status;
+        std::string console, file;
+    } cases[] = {
+        {false, L"--version", 0, "vd_kvt 1.46", ""},
+        {false, L"--nessuna", 2, usage, ""},
+        {true, L"vd_kvt.exe --nessuna", 2, usage, ""},
+        {true, L"vd_kvt --version", 0, "vd_kvt 1.46", ""},
+        {true, L"vd_kvt.exe --version > file.txt", 0, "", "vd_kvt 1.46\n"},
+        {true, L"vd_kvt.exe --nessuna 2> file.txt", 2, "",
+         usage + "\nProvare 'vd_kvt.exe --help'.\n"},
+    };
+    const std::wstring program = L"\"" + (folder_ / L"vd_kvt.exe").wstring() + L"\" ";
+    for (const auto& expected : cases) {
+        const Outcome outcome = inConsole((expected.cmd ? L"cmd /c " : program) + expected.command);
+        const std::string file = readBytes(folder_ / L"file.txt");
+        fs::remove(folder_ / L"file.txt");
+        EXPECT_EQ(outcome.status, expected.status) << outcome.out;
+        EXPECT_NE(outcome.out.find(expected.console), std::string::npos) << outcome.out;
+        EXPECT_EQ(file, expected.file);
+    }
 }
 
 TEST_F(VdKvtExeTest, ALoginWithoutTheHostsServerFailsWithItsMessage) {

@@ -21,6 +21,12 @@ enum class Flusso { Uscita, Errore };
 // (a file, a pipe, a scheduled task's log) as the bytes themselves.
 void scrivi(Flusso flusso, std::string_view testo);
 
+// Gives an unattended run of the windowed vd_kvt.exe its caller's console
+// for standard output and error that have nowhere to go: a windowed program
+// gets no console of its own. Streams already redirected (a file, a pipe)
+// stay as they are. Nothing to do on POSIX.
+void usaConsoleDelChiamante();
+
 // The value of an environment variable as UTF-8; nothing when it is not set.
 std::optional<std::string> variabileAmbiente(const char* nome);
 // Takes the variable out of the process's environment, its bytes overwritten

@@ -36,6 +36,10 @@ void scrivi(Flusso flusso, std::string_view testo) {
     std::fflush(file);
 }
 
+void usaConsoleDelChiamante() {
+    // Nothing to do: a POSIX program keeps the standard streams it was given.
+}
+
 std::optional<std::string> variabileAmbiente(const char* nome) {
     if (const char* valore = std::getenv(nome)) {
         return std::string(valore);

@@ -134,6 +134,24 @@ bool console(HANDLE handle) {
     return handle && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &modo);
 }
 
+// A handle of the process that can be written to: a file, a pipe, a device
+// or a console.
+bool valido(HANDLE handle) {
+    if (!handle || handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    ::SetLastError(NO_ERROR);
+    return ::GetFileType(handle) != FILE_TYPE_UNKNOWN || ::GetLastError() == NO_ERROR;
+}
+
+// Valid, and when it is a character device that is no console of the
+// process's, not a console handle handed down from a console the process is
+// not attached to (which a windowed program started from a console may get).
+bool scrivibile(HANDLE handle) {
+    return valido(handle) && (::GetFileType(handle) != FILE_TYPE_CHAR || console(handle) ||
+                              ::GetConsoleWindow() != nullptr);
+}
+
 }  // namespace
 
 const char* const kEseguibile = "vd_kvt.exe";
@@ -193,6 +211,35 @@ void scrivi(Flusso flusso, std::string_view testo) {
             return;
         }
         scritti += fatti;
+    }
+}
+
+void usaConsoleDelChiamante() {
+    const DWORD flussi[] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    bool manca = false;
+    for (const DWORD flusso : flussi) {
+        manca = manca || !scrivibile(::GetStdHandle(flusso));
+    }
+    // Output already going somewhere (a file, a pipe: a scheduled task's or
+    // a script's redirection) stays there; the caller's console is taken
+    // only for what has nowhere to go. Without one (Explorer, a scheduled
+    // task without redirection) the program stays without.
+    if (!manca || !::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        return;
+    }
+    for (const DWORD flusso : flussi) {
+        if (valido(::GetStdHandle(flusso))) {
+            continue;
+        }
+        const HANDLE schermo =
+            ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (schermo == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        ::SetStdHandle(flusso, schermo);
+        // The C runtime's stream too, which it set up without a handle.
+        ::_wfreopen(L"CONOUT$", L"w", flusso == STD_OUTPUT_HANDLE ? stdout : stderr);
     }
 }
 

@@ -1,6 +1,9 @@
 // vd_kvt.exe: without command options, the login window and then the main
 // window; with them (or --help, --version), the unattended front end. Where
 // no window can be made (no desktop), the program says how to run unattended.
+// vd_kvt.exe is a windowed program (no console flashes when Explorer starts
+// it); vd_kvt.com, built from the same code as a console program, is the one
+// a command prompt finds first, and waits for.
 #include <string>
 
 #include "ui/headless/headless.h"
@@ -10,6 +13,9 @@
 int main(int argc, char** argv) {
     using namespace kvt::headless;
     if (!chiedeFinestre(argc, argv)) {
+        // A windowed program: the unattended run writes to its caller's
+        // console unless its output is redirected.
+        usaConsoleDelChiamante();
         return runHeadless(argc, argv);
     }
     const std::string cartella = cartellaProgramma(argc, argv);
@@ -19,6 +25,7 @@ int main(int argc, char** argv) {
         return esito;
     }
     const std::string eseguibile = kEseguibile;
+    usaConsoleDelChiamante();
     scrivi(Flusso::Errore,
            "vd_kvt: nessun display per le finestre; per l'invio non presidiato: " + eseguibile +
                " --utente UTENTE [--password-file FILE] --nuovo-invio "

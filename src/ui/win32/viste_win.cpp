@@ -553,8 +553,9 @@ int avviaFinestre(const std::string& cartellaProgramma) {
     if (!vista.finestra()) {
         return kNessunaFinestra;
     }
-    // Started from Explorer the program got a console of its own: the
-    // windows need none. A console someone started it from stays.
+    // The console twin vd_kvt.com started from Explorer got a console of its
+    // own: the windows need none. A console someone started it from stays.
+    // (vd_kvt.exe, a windowed program, has none.)
     DWORD processi[2];
     if (::GetConsoleProcessList(processi, 2) == 1) {
         ::FreeConsole();
