@@ -111,12 +111,9 @@ class VdKvtExeTest : public ::testing::Test {
         return outcome;
     }
 
-    // Runs the command line in a console of its own with no standard handles
-    // handed down, as a command prompt starts a program; the console's text
-    // as output.
+    // Runs the command line in a console of its own, no standard handles handed
+    // down (as a command prompt starts a program); the console's text as output.
     Outcome inConsole(std::wstring commandLine) {
-        const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-        const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
         ::FreeConsole();
         EXPECT_TRUE(::AllocConsole());
         STARTUPINFOW startup{};
@@ -135,8 +132,6 @@ class VdKvtExeTest : public ::testing::Test {
         ::ReadConsoleOutputCharacterW(screen.get(), text.data(), DWORD(text.size()), {}, &read);
         outcome.out = win32::narrow(text.substr(0, read));
         ::FreeConsole();
-        ::SetStdHandle(STD_OUTPUT_HANDLE, out);
-        ::SetStdHandle(STD_ERROR_HANDLE, err);
         return outcome;
     }
 
