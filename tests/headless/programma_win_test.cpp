@@ -49,6 +49,10 @@ class VdKvtExeTest : public ::testing::Test {
         for (const wchar_t* file : {L"vd_kvt.exe", L"vd_kvt.com", L"PSHLib.dll"}) {
             fs::copy_file(tests_.parent_path() / L"bin" / file, folder_ / file);
         }
+        // The build's bin/, which holds a connector, off the DLL search.
+        wchar_t system[MAX_PATH];
+        ::SetEnvironmentVariableW(
+            L"PATH", std::wstring(system, ::GetSystemDirectoryW(system, MAX_PATH)).c_str());
     }
     // A program that has ended may still hold its files for a moment under
     // Wine (after COM was used): the removal is tried again for a while.
@@ -169,6 +173,14 @@ TEST_F(VdKvtExeTest, TextsAndStatusesAreTheLinuxOnesByteForByte) {
         EXPECT_EQ(outcome.out, expected.out);
         EXPECT_EQ(outcome.err, expected.err);
     }
+    // One of its bitness that does not start says so.
+    fs::copy_file(tests_ / L"kvt_rifiutata.dll", folder_ / L"LKlib.dll");
+    EXPECT_EQ(
+        run({L"--utente", L"mrossi", L"--nuovo-invio"})
+            .err.rfind("vd_kvt: Il connettore LKlib.dll trovato in " +
+                           win32::narrow((folder_ / L"LKlib.dll").wstring()) + " non si carica: ",
+                       0),
+        0u);
     // ... and touches nothing.
     EXPECT_FALSE(fs::exists(folder_ / L"kvt"));
 }
@@ -217,7 +229,8 @@ TEST_F(VdKvtExeTest, ALoginWithoutTheHostsServerFailsWithItsMessage) {
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     const fs::path studio = folder_ / L"Studio Citt\u00e0";
     ::SetEnvironmentVariableW(L"KVT_PASSWORD", L"segreto");
-    fs::copy_file(tests_ / L"lklib_prova" / L"LKlib.dll", folder_ / L"LKlib.dll");
+    // The connector in a folder of PATH, as offices have it.
+    ::SetEnvironmentVariableW(L"PATH", (tests_ / L"lklib_prova").c_str());
     const Outcome outcome =
         run({L"--program-dir", studio.wstring(), L"--utente", L"mrossi", L"--test-linea"});
     ::SetEnvironmentVariableW(L"KVT_PASSWORD", nullptr);

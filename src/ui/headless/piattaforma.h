@@ -66,9 +66,11 @@ extern const char* const kRimedioLeggibile;
 // POSIX the host stand-in is registered as "Vellodoc.Server".
 void registraHost();
 
-// The message for a connector library that cannot be loaded beside the
-// executable; nothing when it loads. On POSIX the system's loader has
-// already refused to start the program without it.
+// The message for a connector library that cannot be used: none found
+// (named beside the executable), of the other bitness, or not loading;
+// nothing when it loads. On Windows it is looked for as the loader looks
+// for it (connettore_win.cpp); on POSIX the system's loader has already
+// refused to start the program without it.
 std::optional<std::string> connettoreMancante();
 
 }  // namespace kvt::headless

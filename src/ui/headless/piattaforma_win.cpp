@@ -353,22 +353,7 @@ void registraHost() {
     // its ProgID "Vellodoc.Server" where its installation registered it.
 }
 
-std::optional<std::string> connettoreMancante() {
-    const std::wstring percorso = cartellaEseguibileLarga() + L"\\LKlib.dll";
-    // Loaded from the executable's folder, where the first call looks for
-    // it first; it stays loaded for those calls.
-    if (::LoadLibraryExW(percorso.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
-        return std::nullopt;
-    }
-    const DWORD errore = ::GetLastError();
-    std::string messaggio = "...File non trovato: " + win32::narrow(percorso);
-    // A file that is there but does not load (another architecture, a
-    // library of its own missing) says why.
-    if (::GetFileAttributesW(percorso.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        messaggio += "\r\n" + win32::errorText(errore);
-    }
-    return messaggio;
-}
+// connettoreMancante: in connettore_win.cpp, with the search of the loader.
 
 }  // namespace kvt::headless
 

@@ -4,18 +4,26 @@
 // vd_kvt.exe is a windowed program (no console flashes when Explorer starts
 // it); vd_kvt.com, built from the same code as a console program, is the one
 // a command prompt finds first, and waits for.
+#include <optional>
 #include <string>
 
+#include "ui/headless/connettore_win.h"
 #include "ui/headless/headless.h"
 #include "ui/headless/piattaforma.h"
 #include "ui/win32/viste_win.h"
 
 int main(int argc, char** argv) {
     using namespace kvt::headless;
-    if (!chiedeFinestre(argc, argv)) {
+    const bool finestre = chiedeFinestre(argc, argv);
+    if (!finestre) {
         // A windowed program: the unattended run writes to its caller's
         // console unless its output is redirected.
         usaConsoleDelChiamante();
+    }
+    if (const std::optional<int> fermo = avviaConDllSicure(finestre)) {
+        return *fermo;
+    }
+    if (!finestre) {
         return runHeadless(argc, argv);
     }
     const std::string cartella = cartellaProgramma(argc, argv);
