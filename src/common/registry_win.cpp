@@ -4,8 +4,10 @@
 //
 // The host application may be a 32-bit program whose settings the system
 // keeps in the 32-bit view of HKEY_LOCAL_MACHINE\SOFTWARE (WOW6432Node) while
-// this program runs 64-bit, or the other way round: a key missing from this
-// program's own view is looked for in the other view.
+// this program runs 64-bit, or the other way round: a value missing from
+// this program's own view (its key missing, or only the value) is looked
+// for in the other view. A key of the same name may well exist in both,
+// made by an installer of either bitness.
 #include <vector>
 
 #include "common/registry.h"
@@ -37,16 +39,14 @@ class Key {
   public:
     // Opens the key for reading; valid() is false when it does not exist or
     // cannot be read.
-    Key(Root root, std::string_view keyPath) {
+    // `view`: 0 for this program's own, or kOtherView.
+    Key(Root root, std::string_view keyPath, REGSAM view) {
         while (!keyPath.empty() && keyPath.front() == '\\') {
             keyPath.remove_prefix(1);
         }
         const std::wstring path = win32::wide(keyPath);
-        LSTATUS status = ::RegOpenKeyExW(rootKey(root), path.c_str(), 0, KEY_READ, &key_);
-        if (status == ERROR_FILE_NOT_FOUND && root == Root::LocalMachine) {
-            status = ::RegOpenKeyExW(rootKey(root), path.c_str(), 0, KEY_READ | kOtherView, &key_);
-        }
-        if (status != ERROR_SUCCESS) {
+        if (::RegOpenKeyExW(rootKey(root), path.c_str(), 0, KEY_READ | view, &key_) !=
+            ERROR_SUCCESS) {
             key_ = nullptr;
         }
     }
@@ -85,13 +85,16 @@ std::uint64_t littleEndian(const std::vector<BYTE>& data) {
     return number;
 }
 
-}  // namespace
-
-std::optional<Value> readValue(Root root, std::string_view keyPath, std::string_view name) {
-    const Key key(root, keyPath);
-    if (!key.valid()) {
-        return std::nullopt;
+// The views looked in, in order: the other one only on the local machine,
+// whose SOFTWARE key the system keeps apart for 32-bit programs.
+std::vector<REGSAM> views(Root root) {
+    if (root == Root::LocalMachine) {
+        return {0, kOtherView};
     }
+    return {0};
+}
+
+std::optional<Value> readFrom(const Key& key, std::string_view name) {
     const std::wstring valueName = win32::wide(name);
     DWORD type = 0;
     std::vector<BYTE> data;
@@ -147,8 +150,25 @@ std::optional<Value> readValue(Root root, std::string_view keyPath, std::string_
     return value;
 }
 
+}  // namespace
+
+std::optional<Value> readValue(Root root, std::string_view keyPath, std::string_view name) {
+    for (const REGSAM view : views(root)) {
+        const Key key(root, keyPath, view);
+        if (std::optional<Value> value = key.valid() ? readFrom(key, name) : std::nullopt) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
 bool keyExists(Root root, std::string_view keyPath) {
-    return Key(root, keyPath).valid();
+    for (const REGSAM view : views(root)) {
+        if (Key(root, keyPath, view).valid()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace kvt::registry

@@ -1,6 +1,6 @@
 // The Windows seams against the system's own services (under Wine in the
-// build): registry values of every type imported with regedit, the 32-bit
-// view of the local machine's keys, the user's regional formats, the ANSI
+// build): registry values of every type imported with regedit, both views
+// of the local machine's keys, the user's regional formats, the ANSI
 // code page of the log and the last-visit file.
 #include <windows.h>
 
@@ -101,26 +101,35 @@ TEST(WindowsRegistryTest, EveryValueTypeReadsBackThroughTheSeam) {
     EXPECT_FALSE(registry::keyExists(Root::CurrentUser, percorso));
 }
 
-TEST(WindowsRegistryTest, TheLocalMachineKeyOfA32BitHostIsFoundInItsView) {
+TEST(WindowsRegistryTest, AValueMissingFromThisProgramsViewIsReadFromTheOther) {
+    // A 32-bit host writes in the 32-bit view (WOW6432Node to this 64-bit
+    // test); an installer of the other bitness may make the key in the other.
     const std::u16string nome = chiaveDiProva();
+    const std::u16string propria = u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\" + nome + u"\\OPZIONI]\r\n";
+    const std::u16string altra =
+        u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\" + nome + u"\\OPZIONI]\r\n";
+    const std::u16string via = u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\" + nome +
+                               u"]\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\" + nome +
+                               u"]\r\n";
+    const std::u16string regione = u"\"regione\"=\"0";
+    const struct {
+        std::u16string chiavi;
+        const char* letto;
+    } casi[] = {
+        {propria + regione + u"90\"\r\n", "090"},
+        {altra + regione + u"30\"\r\n", "030"},
+        {propria + altra + regione + u"30\"\r\n", "030"},  // only the value missing
+        {propria + regione + u"90\"\r\n" + altra + regione + u"30\"\r\n", "090"},
+        {propria + altra, ""},
+    };
     const std::string percorso = "\\SOFTWARE\\" + utf8(nome);
-    // Written by a 32-bit host application: only in the 32-bit view.
-    importa(u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\" + nome +
-            u"\\OPZIONI]\r\n"
-            u"\"regione\"=\"030\"\r\n");
-    EXPECT_TRUE(registry::keyExists(Root::LocalMachine, percorso + "\\OPZIONI"));
-    EXPECT_EQ(leggiStringaRegistro(Root::LocalMachine, percorso + "\\OPZIONI", "regione"), "030");
-
-    // A key of this program's own view comes first.
-    importa(u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\" + nome +
-            u"\\OPZIONI]\r\n"
-            u"\"regione\"=\"090\"\r\n");
-    EXPECT_EQ(leggiStringaRegistro(Root::LocalMachine, percorso + "\\OPZIONI", "regione"), "090");
-
-    importa(u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\" + nome +
-            u"]\r\n"
-            u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\" +
-            nome + u"]\r\n");
+    for (const auto& caso : casi) {
+        importa(via + caso.chiavi);
+        EXPECT_EQ(leggiStringaRegistro(Root::LocalMachine, percorso + "\\OPZIONI", "regione"),
+                  caso.letto);
+        EXPECT_TRUE(registry::keyExists(Root::LocalMachine, percorso + "\\OPZIONI"));
+    }
+    importa(via);
     EXPECT_FALSE(registry::keyExists(Root::LocalMachine, percorso));
 }
 
