@@ -29,6 +29,15 @@ UINT iconFlags(MessageIcon icon) {
     return 0;
 }
 
+// Keeps a visible, enabled window in the list; a callback of the system's
+// own convention (a lambda has none on 32-bit Windows).
+BOOL CALLBACK aggiungiAbilitata(HWND hwnd, LPARAM lista) {
+    if (::IsWindowVisible(hwnd) && ::IsWindowEnabled(hwnd)) {
+        reinterpret_cast<std::vector<HWND>*>(lista)->push_back(hwnd);
+    }
+    return TRUE;
+}
+
 // The thread's visible, enabled top-level windows, disabled for as long as
 // the object lives: clicks on them are dropped, not kept for later.
 class FinestreDisabilitate {
@@ -38,15 +47,8 @@ class FinestreDisabilitate {
             return;
         }
         attiva_ = ::GetActiveWindow();
-        ::EnumThreadWindows(
-            ::GetCurrentThreadId(),
-            [](HWND hwnd, LPARAM lista) {
-                if (::IsWindowVisible(hwnd) && ::IsWindowEnabled(hwnd)) {
-                    reinterpret_cast<std::vector<HWND>*>(lista)->push_back(hwnd);
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&finestre_));
+        ::EnumThreadWindows(::GetCurrentThreadId(), &aggiungiAbilitata,
+                            reinterpret_cast<LPARAM>(&finestre_));
         for (HWND hwnd : finestre_) {
             ::EnableWindow(hwnd, FALSE);
         }
