@@ -59,15 +59,15 @@ LOGFONTW carattere(HWND hwnd) {
     return descrizione;
 }
 
+// A callback of the system's convention (a lambda has none on 32-bit Windows).
+BOOL CALLBACK aggiungi(HWND figlio, LPARAM lista) {
+    reinterpret_cast<std::vector<HWND>*>(lista)->push_back(figlio);
+    return TRUE;
+}
+
 std::vector<HWND> figli(HWND finestra) {
     std::vector<HWND> trovati;
-    ::EnumChildWindows(
-        finestra,
-        [](HWND figlio, LPARAM lista) {
-            reinterpret_cast<std::vector<HWND>*>(lista)->push_back(figlio);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&trovati));
+    ::EnumChildWindows(finestra, &aggiungi, reinterpret_cast<LPARAM>(&trovati));
     return trovati;
 }
 
