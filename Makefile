@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 120
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build build-asan build-fuzz fuzz test test-unit test-asan test-windows \
+.PHONY: all deps build build-asan build-fuzz fuzz test test-unit test-asan test-windows test-i686 \
 	windows windows-i686 windows-dist run run-windows bench reliability format clean
 
 all: build
@@ -16,11 +16,12 @@ all: build
 deps:
 	scripts/install-deps
 
-# The Linux build's end-to-end tests also drive the Windows build under Wine
-# (label "windows"), run by test-windows.
+# The Linux build's end-to-end tests also drive the Windows builds under Wine
+# (label "windows", run by test-windows; the 32-bit one's label "i686", run by
+# test-i686).
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DKVT_WINDOWS_BUILD=$(CURDIR)/$(BUILD_WIN)
+		-DKVT_WINDOWS_BUILD=$(CURDIR)/$(BUILD_WIN) -DKVT_WINDOWS_BUILD_I686=$(CURDIR)/$(BUILD_WIN32)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -48,8 +49,8 @@ windows-dist: windows windows-i686 $(BUILD)/build.ninja
 		-DKVT_WINDOWS_BUILD_I686=$(CURDIR)/$(BUILD_WIN32)
 	cmake --build $(BUILD_WIN) -j $(JOBS) --target windows_dist
 
-# 32-bit: the program, its libraries and the one smoke test (each 32-bit
-# process runs under emulation, about a minute).
+# 32-bit: the program, its libraries and the smoke program; its tests are
+# the Linux build's label i686 (test-i686).
 $(BUILD_WIN32)/build.ninja: | deps
 	cmake -S . -B $(BUILD_WIN32) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DKVT_TESTS=OFF -DKVT_SMOKE_TEST=ON
@@ -58,25 +59,39 @@ windows-i686: deps $(BUILD_WIN32)/build.ninja
 	cmake --build $(BUILD_WIN32) -j $(JOBS)
 
 # Every test of the normal build, the unit tests again under ASan+UBSan, then
-# the Windows tests under Wine. The Wine prefix (about three minutes to make
-# the first time) is made while the Linux builds compile.
+# the Windows tests under Wine, the 32-bit ones last. The Wine prefixes (a few
+# minutes to make the first time) are made while the Linux builds compile.
 test: deps
-	mkdir -p $(BUILD_WIN)
+	mkdir -p $(BUILD_WIN) $(BUILD_WIN32)
 	scripts/wine-prefix $(BUILD_WIN) > $(BUILD_WIN)/wine-prefix.log 2>&1 & echo $$! > $(BUILD_WIN)/wine-prefix.pid
+	scripts/wine-prefix $(BUILD_WIN32) i686 > $(BUILD_WIN32)/wine-prefix.log 2>&1 & echo $$! > $(BUILD_WIN32)/wine-prefix.pid
 	$(MAKE) build build-asan windows windows-i686 windows-dist
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE windows
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS) -L unit
 	scripts/wine-wait-prefix $(BUILD_WIN)
 	$(MAKE) test-windows
+	scripts/wine-wait-prefix $(BUILD_WIN32) || true
+	$(MAKE) test-i686
 
 # The Windows tests under Wine, with one prefix and one wineserver for both
-# builds: the Windows build's own tests, the end-to-end cases driving it from
-# the Linux build, and the 32-bit smoke test.
+# builds: the Windows build's own tests and the end-to-end cases driving it
+# from the Linux build.
 test-windows:
 	scripts/wine-tests $(BUILD_WIN) $(BUILD_WIN) -j $(JOBS)
-	scripts/wine-tests $(BUILD_WIN) $(BUILD) -j $(JOBS) -L windows
-	scripts/wine-tests $(BUILD_WIN) $(BUILD_WIN32)
+	scripts/wine-tests $(BUILD_WIN) $(BUILD) -j $(JOBS) -L windows -LE i686
+
+# The 32-bit Windows tests (label i686: the smoke test, a small practice
+# through both builds, a resumed run, the connector of the other bitness) in
+# the 32-bit build's own prefix; where wine32 cannot be installed here, inside
+# the isolated environment scripts/install-deps makes (scripts/i686-root). The
+# last line says whether they ran; not running fails the target. The 64-bit
+# LKlib.dll is the connector of the other bitness.
+test-i686: deps windows-i686 $(BUILD)/build.ninja $(BUILD_WIN)/build.ninja
+	cmake $(BUILD) -DKVT_WINDOWS_BUILD_I686=$(CURDIR)/$(BUILD_WIN32) > /dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target piattaforme_test guasti_test
+	cmake --build $(BUILD_WIN) -j $(JOBS) --target LKlib_dll
+	scripts/i686-tests $(BUILD_WIN32) $(BUILD) -j $(JOBS)
 
 test-unit: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L unit

@@ -68,17 +68,26 @@ endfunction()
 # The Windows build (x86-64) whose programs the end-to-end cases also drive
 # under Wine; empty: only the Linux binaries.
 set(KVT_WINDOWS_BUILD "" CACHE PATH "Windows build folder driven by the end-to-end tests under Wine")
+# The 32-bit Windows build (i686), driven the same way by the cases labelled
+# "i686" (make test-i686).
+set(KVT_WINDOWS_BUILD_I686 "" CACHE PATH "32-bit Windows build folder driven by the i686 tests")
 
-# kvt_windows_variant(name FILTER gtest-filter [LABEL l] [TIMEOUT s] [PREFIX p] [ENVIRONMENT VAR=VALUE...]):
+# kvt_windows_variant(name FILTER gtest-filter [LABEL l] [TIMEOUT s] [PREFIX p] [BUILD dir]
+#                     [ENVIRONMENT VAR=VALUE...]):
 # the cases of an end-to-end test executable that match the filter, listed a
-# second time as "windows/<case>" (or "p/<case>") and run against KVT_WINDOWS_BUILD under
-# Wine, labelled l (default "e2e") and "windows". They share one Wine prefix, whose
-# registry they write, so they never run at the same time.
+# second time as "windows/<case>" (or "p/<case>") and run against KVT_WINDOWS_BUILD
+# (or BUILD) under Wine, labelled l (default "e2e") and "windows". Those of one
+# build share its Wine prefix, whose registry they write, so they never run at the
+# same time.
 function(kvt_windows_variant name)
-    if(NOT KVT_WINDOWS_BUILD)
+    cmake_parse_arguments(ARG "" "FILTER;LABEL;TIMEOUT;PREFIX;BUILD" "ENVIRONMENT" ${ARGN})
+    # BUILD given empty (its build not configured): no variant.
+    if(NOT "BUILD" IN_LIST ARGN)
+        set(ARG_BUILD ${KVT_WINDOWS_BUILD})
+    endif()
+    if(NOT ARG_BUILD)
         return()
     endif()
-    cmake_parse_arguments(ARG "" "FILTER;LABEL;TIMEOUT;PREFIX" "ENVIRONMENT" ${ARGN})
     # PREFIX: another name than "windows" for a second variant of the same
     # executable (another host form, say).
     if(NOT ARG_PREFIX)
@@ -90,13 +99,17 @@ function(kvt_windows_variant name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 600)
     endif()
-    set(ambiente "KVT_E2E_WINDOWS=${KVT_WINDOWS_BUILD}" ${ARG_ENVIRONMENT})
+    set(ambiente "KVT_E2E_WINDOWS=${ARG_BUILD}" ${ARG_ENVIRONMENT})
+    set(lock wine_registro)
+    if(NOT ARG_BUILD STREQUAL KVT_WINDOWS_BUILD)
+        string(MAKE_C_IDENTIFIER "wine_registro_${ARG_BUILD}" lock)
+    endif()
     gtest_discover_tests(${name}
         TEST_PREFIX "${ARG_PREFIX}/"
         TEST_FILTER "${ARG_FILTER}"
         TEST_LIST ${name}_${ARG_PREFIX}
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-        PROPERTIES TIMEOUT ${ARG_TIMEOUT} RESOURCE_LOCK wine_registro
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT} RESOURCE_LOCK ${lock}
         DISCOVERY_TIMEOUT 60)
     # gtest_discover_tests passes one value per property: the list-valued
     # ones are set once the cases are known.

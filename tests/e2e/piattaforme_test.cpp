@@ -3,6 +3,7 @@
 // service's store are the same bytes; the summary, the last-visit entries and
 // the log agree once the log is read in its code page, the program folders
 // are mapped onto each other and the clock is taken out.
+#include <cstdlib>
 #include <ctime>
 #include <regex>
 
@@ -95,7 +96,10 @@ TEST_F(DuePiattaforme, SamePracticeGivesTheSameFilesOnLinuxAndWindows) {
     const Piattaforma linux;
     // The generator's awkward patients (no fiscal code, missing data, no
     // visits, XML specials, accents), and a name Windows-1252 cannot write.
-    generaPratica(220);
+    // Fewer (KVT_E2E_PAZIENTI) for the 32-bit build, which runs under emulation.
+    const char* quanti = std::getenv("KVT_E2E_PAZIENTI");
+    const int pazienti = quanti && *quanti ? std::atoi(quanti) : 220;
+    generaPratica(pazienti);
     sql("UPDATE pazienti SET nome = 'Łucja € Zoë' WHERE codice = (SELECT min(codice) FROM "
         "pazienti WHERE codice_medico = 'MMG001' AND tipo_di_convenzione = 'S' AND "
         "codice_fiscale <> '');");
@@ -105,7 +109,7 @@ TEST_F(DuePiattaforme, SamePracticeGivesTheSameFilesOnLinuxAndWindows) {
 
     const Riepilogo riepilogo = leggiRiepilogo(suLinux.esito.uscita);
     ASSERT_TRUE(riepilogo.letto()) << suLinux.esito.errore;
-    EXPECT_GE(riepilogo.inviati, 150);
+    EXPECT_GE(riepilogo.inviati, pazienti * 15 / 22);
     EXPECT_GT(riepilogo.erroriCreazione, 0);
     EXPECT_EQ(suWindows.esito.uscita, suLinux.esito.uscita) << suWindows.esito.errore;
     EXPECT_EQ(suWindows.esito.stato, suLinux.esito.stato);
