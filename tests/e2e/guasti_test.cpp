@@ -258,6 +258,12 @@ TEST_F(GuastiLocali, ServiceGoneMidRunThenBackForResumeAndNewSending) {
 }
 
 TEST_F(GuastiLocali, ServiceAbsentKeepsEveryUploadForTheNextResume) {
+    // A patient without visits counts as visited a moment before each run, so
+    // a resume later than that (an emulated 32-bit run) rightly makes it anew:
+    // here every patient has a visit, and every waiting upload is taken up.
+    sql("INSERT INTO cart_visite (codice, data_open, ora) SELECT codice, '2025-01-15', '10:00' "
+        "FROM pazienti p WHERE NOT EXISTS (SELECT 1 FROM cart_visite v WHERE v.codice = "
+        "p.codice);");
     collettoreSpento();
     const Riepilogo spento = invio("--nuovo-invio");
     ASSERT_TRUE(spento.letto()) << ultimoEsito_.errore;
