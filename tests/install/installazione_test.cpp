@@ -34,12 +34,15 @@ class Installazione : public E2e {
         // What an earlier run left (kvt\ outlives an uninstall by design).
         fs::remove_all(installata_);
         // The host stand-in is installed only where no host is registered:
-        // the build's one, which other tests register, goes (they register
-        // it again, the stamp gone).
-        const std::string ospite =
-            percorso(fs::path(std::getenv("KVT_E2E_WINDOWS")) / "bin" / "vellodoc_server.dll");
+        // the build's one, which other tests register in either form (the
+        // DLL or the local server), goes (they register it again, the stamp
+        // gone).
+        const fs::path bin = fs::path(std::getenv("KVT_E2E_WINDOWS")) / "bin";
+        const std::string ospite = percorso(bin / "vellodoc_server.dll");
         wine({"regsvr32", "/s", "/u", "/n", "/i:machine", ospite});
         wine({"regsvr32", "/s", "/u", ospite});
+        wine({percorso(bin / "vellodoc_server.exe"), "/unregserver", "machine"});
+        wine({percorso(bin / "vellodoc_server.exe"), "/unregserver"});
         fs::remove(prefisso_ / ".kvt-host-registrato");
     }
     void TearDown() override {
